@@ -1,0 +1,85 @@
+// The thin operating-system layer the core reads files and folders through.
+// One POSIX and one Win32 implementation stand behind this header; nothing here
+// exposes a type of either system.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+/// Longest path the viewer holds, NUL included (the Windows ANSI path limit).
+constexpr int kPathMax = 260;
+/// The character that separates folders in a path.
+constexpr char kPathSeparator = '\\';
+#else
+/// Longest path the viewer holds, NUL included (PATH_MAX on Linux).
+constexpr int kPathMax = 4096;
+/// The character that separates folders in a path.
+constexpr char kPathSeparator = '/';
+#endif
+
+/// An open file; kNoFile when none.
+using FileHandle = std::intptr_t;
+constexpr FileHandle kNoFile = -1;
+
+/// Opens a regular file for reading, shared for reading, with a sequential-access
+/// hint. Anything that is not a regular file (a folder, FIFO, socket or device) is
+/// refused without blocking. Returns kNoFile on failure.
+FileHandle file_open_read(const char* path);
+
+/// Reads up to `count` bytes at the current position, retrying short reads until
+/// `count` bytes or the end of the file. Returns the bytes read (0 at the end) or -1.
+std::int64_t file_read(FileHandle file, void* buffer, std::size_t count);
+
+/// Reads up to `count` bytes at absolute `offset` without moving the position,
+/// retrying short reads. Returns the bytes read or -1.
+std::int64_t file_read_at(FileHandle file, void* buffer, std::size_t count, std::int64_t offset);
+
+/// Moves the position to `offset` from the start. Returns 0 or -1.
+int file_seek_set(FileHandle file, std::int64_t offset);
+
+/// Moves the position by `delta` bytes. Returns 0 or -1.
+int file_seek_cur(FileHandle file, std::int64_t delta);
+
+/// Size of the open file in bytes, or -1.
+std::int64_t file_size(FileHandle file);
+
+/// Closes a file opened by file_open_read; kNoFile is ignored.
+void file_close(FileHandle file);
+
+/// Asks the system to start reading `length` bytes at `offset` of the file at `path`
+/// into its cache, without waiting (a hint; failures are ignored).
+void file_prefetch(const char* path, std::int64_t offset, std::int64_t length);
+
+/// Asks the system to drop the cached pages of the file at `path` (used by the
+/// cold-cache benchmarks). Returns 0 when the request was accepted, -1 otherwise.
+int file_evict_cache(const char* path);
+
+/// Called once per directory entry that matches a pattern, with the entry's name
+/// (no folder part). Returning non-zero stops the listing.
+using ListCallback = int (*)(void* context, const char* name);
+
+/// Lists the entries (files and folders alike, hidden ones included, "." and ".."
+/// never) of the folder named by `pattern` whose names match its last component,
+/// where `?` stands for exactly one character and every other character only for
+/// itself. On POSIX names compare case-sensitively; on Windows as the system does.
+/// Returns -1 when the folder cannot be listed or nothing matches, else 0.
+int list_matching(const char* pattern, ListCallback callback, void* context);
+
+/// Index of the character before the one at `pos` in `text` (multibyte aware in
+/// double-byte ANSI code pages, where a trail byte may look like '\\' or a digit);
+/// -1 when `pos` is 0.
+int path_char_prev(const char* text, int pos);
+
+/// True when the character starting at text[pos] is a single-byte decimal digit.
+/// Bytes above 0x7F are never digits.
+bool path_char_is_digit(const char* text, int pos);
+
+/// Length in bytes of the character starting at text[pos] (1 or 2).
+int path_char_length(const char* text, int pos);
+
+/// Allocates `size` zero-filled bytes from the process heap; nullptr on failure.
+void* heap_alloc_zeroed(std::size_t size);
+
+/// Releases a block from heap_alloc_zeroed; nullptr is ignored.
+void heap_free(void* block);

@@ -1,0 +1,88 @@
+// What the viewer window does, without any toolkit: start-up, the open and resize
+// paths, keys, ticks, drops and menu commands, and the three status texts. A
+// front end turns its events into these calls and implements FrontEnd.
+#pragma once
+
+#include "core/loading.h"
+
+/// Menu command ids.
+constexpr int kCmdOpen = 101;
+constexpr int kCmdExit = 102;
+constexpr int kCmdConvert = 103;
+constexpr int kCmdSizeOriginal = 201;
+constexpr int kCmdSizeHalf = 202;
+constexpr int kCmdSizeQuarter = 203;
+constexpr int kCmdSizeEighth = 204;
+constexpr int kCmdAbout = 901;
+
+/// The playback timer's id and period.
+constexpr int kTimerId = 1;
+constexpr int kTimerMs = 16;
+
+/// Status bar parts: 0 file name, 1 "Frame: n/N", 2 "Step: +k".
+constexpr int kStatusParts = 3;
+
+/// What the window logic asks of a front end. Every member must be set; `context`
+/// is passed back unchanged.
+struct FrontEnd {
+    void* context = nullptr;
+    /// Make the picture area exactly width x height device pixels (status bar below).
+    void (*fit_picture)(void* context, int width, int height) = nullptr;
+    /// Redraw the picture and the three status parts now.
+    void (*repaint)(void* context) = nullptr;
+    /// Set status part `part` (0..2) to `text`.
+    void (*set_status)(void* context, int part, const char* text) = nullptr;
+    /// Start (or restart) and stop the 16 ms playback timer.
+    void (*start_timer)(void* context) = nullptr;
+    void (*stop_timer)(void* context) = nullptr;
+    /// End the program with exit code 0.
+    void (*quit)(void* context) = nullptr;
+    /// Close the main window (File > Exit).
+    void (*close_window)(void* context) = nullptr;
+    /// Ask for a file to open, starting from `path`; on OK write the chosen path
+    /// (NUL-terminated, at most `capacity` bytes) and return true; on Cancel false.
+    bool (*ask_open_file)(void* context, char* path, int capacity) = nullptr;
+    /// Show the About box modally.
+    void (*show_about)(void* context) = nullptr;
+    /// Check or uncheck menu item `id`.
+    void (*check_menu)(void* context, int id, bool checked) = nullptr;
+    /// The default system sound.
+    void (*beep)(void* context) = nullptr;
+};
+
+/// Everything the window keeps: the viewer state and the front end it drives.
+struct Window {
+    Viewer viewer;
+    FrontEnd front;
+    bool timer_running = false;
+};
+
+/// Start-up before the window exists: allocates the 960x540 display, builds the
+/// conversion tables and opens `command_line` (may be null or empty) when given.
+/// Returns 0, or -1 when the display cannot be allocated (the caller exits with 1).
+int window_startup(Window& win, const char* command_line);
+
+/// After the front end created its window: fits it to the display.
+void window_created(Window& win);
+
+/// The three status texts for the current state, each written to `out` (at least
+/// kPathMax bytes).
+void status_text(const Window& win, int part, char* out, int capacity);
+
+/// Sets all three status parts (the paint handler's job).
+void window_paint_status(Window& win);
+
+/// A plain key press with its virtual-key code.
+void window_key(Window& win, int virtual_key);
+
+/// One tick of the playback timer.
+void window_tick(Window& win);
+
+/// A file dropped on the window (the first of several).
+void window_drop(Window& win, const char* path);
+
+/// A menu command by id.
+void window_command(Window& win, int id);
+
+/// Releases what start-up allocated.
+void window_shutdown(Window& win);
