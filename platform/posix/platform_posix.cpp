@@ -1,0 +1,152 @@
+// POSIX implementation of the platform layer.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+FileHandle file_open_read(const char* path) {
+    // O_NONBLOCK so that a FIFO named like a frame cannot hang the open; the type
+    // check below then refuses it along with folders, sockets and devices.
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return kNoFile;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return kNoFile;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return fd;
+}
+
+std::int64_t file_read(FileHandle file, void* buffer, std::size_t count) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(static_cast<int>(file), out + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return done ? static_cast<std::int64_t>(done) : -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+std::int64_t file_read_at(FileHandle file, void* buffer, std::size_t count, std::int64_t offset) {
+    if (offset < 0) return -1;
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(static_cast<int>(file), out + done, count - done,
+                                  static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return done ? static_cast<std::int64_t>(done) : -1;
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+int file_seek_set(FileHandle file, std::int64_t offset) {
+    if (offset < 0) return -1;
+    return ::lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) < 0 ? -1 : 0;
+}
+
+int file_seek_cur(FileHandle file, std::int64_t delta) {
+    return ::lseek(static_cast<int>(file), static_cast<off_t>(delta), SEEK_CUR) < 0 ? -1 : 0;
+}
+
+std::int64_t file_size(FileHandle file) {
+    struct stat st;
+    if (::fstat(static_cast<int>(file), &st) != 0) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+void file_close(FileHandle file) {
+    if (file != kNoFile) ::close(static_cast<int>(file));
+}
+
+void file_prefetch(const char* path, std::int64_t offset, std::int64_t length) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        ::posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length),
+                        POSIX_FADV_WILLNEED);
+    ::close(fd);
+}
+
+int file_evict_cache(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    ::fdatasync(fd);
+    const int r = ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+    return r == 0 ? 0 : -1;
+}
+
+namespace {
+
+// '?' matches exactly one byte of the name; UTF-8 names are matched byte-wise,
+// which is how the frame digits (always ASCII) are told apart.
+bool name_matches(const char* pattern, const char* name) {
+    for (; *pattern; ++pattern, ++name) {
+        if (*name == '\0') return false;
+        if (*pattern != '?' && *pattern != *name) return false;
+    }
+    return *name == '\0';
+}
+
+}  // namespace
+
+int list_matching(const char* pattern, ListCallback callback, void* context) {
+    const char* slash = std::strrchr(pattern, '/');
+    const char* name_pattern = slash ? slash + 1 : pattern;
+    char folder[kPathMax];
+    if (slash) {
+        const std::size_t len = static_cast<std::size_t>(slash - pattern);
+        if (len + 1 >= sizeof folder) return -1;
+        std::memcpy(folder, pattern, len);
+        folder[len] = '\0';
+        if (len == 0) std::strcpy(folder, "/");
+    } else {
+        std::strcpy(folder, ".");
+    }
+    if (*name_pattern == '\0') return -1;
+    DIR* dir = ::opendir(folder);
+    if (!dir) return -1;
+    int matches = 0;
+    while (struct dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        if (!name_matches(name_pattern, name)) continue;
+        ++matches;
+        if (callback(context, name) != 0) break;
+    }
+    ::closedir(dir);
+    return matches ? 0 : -1;
+}
+
+int path_char_prev(const char*, int pos) { return pos > 0 ? pos - 1 : -1; }
+
+bool path_char_is_digit(const char* text, int pos) {
+    const unsigned char c = static_cast<unsigned char>(text[pos]);
+    return c >= '0' && c <= '9';
+}
+
+int path_char_length(const char*, int) { return 1; }
+
+void* heap_alloc_zeroed(std::size_t size) { return std::calloc(size ? size : 1, 1); }
+
+void heap_free(void* block) { std::free(block); }

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build, the tests and the viewer need.
+# Usage: scripts/install-deps.sh [build|test|run]...
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+pkgs=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev)
+for what in "$@"; do
+    case "$what" in
+        build) ;;
+        run) pkgs+=(qt6-base-dev libgl-dev) ;;
+        test) pkgs+=(qt6-base-dev libgl-dev xvfb xauth xdotool imagemagick ffmpeg
+                     clang-14 libclang-rt-14-dev valgrind
+                     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+                     wine wine64 fonts-liberation file) ;;
+    esac
+done
+
+missing=()
+for p in "${pkgs[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
