@@ -25,3 +25,7 @@ void build_conversion_tables(ConversionTables& tables);
 
 /// Converts one pixel's red, green and blue codes (0..255) in place.
 void convert_pixel(const ConversionTables& tables, int& red, int& green, int& blue);
+
+/// Converts `count` pixels stored as blue, green, red, X bytes in place, giving
+/// exactly what convert_pixel gives for each; byte 3 of every pixel is not touched.
+void convert_row_bgrx(const ConversionTables& tables, std::uint8_t* pixels, int count);
