@@ -44,7 +44,8 @@ KARVELIN_SSSE3 std::int32_t dpx_row_full_ssse3(const std::uint8_t* src, std::uin
                                                std::int32_t cols) {
     const __m128i m0a = _mm_setr_epi8(4, 2, 0, -1, 10, 8, 6, -1, -1, 14, 12, -1, -1, -1, -1, -1);
     const __m128i m0b = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 0, -1, -1, -1, 6, 4, 2, -1);
-    const __m128i m1b = _mm_setr_epi8(12, 10, 8, -1, -1, -1, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i m1b =
+        _mm_setr_epi8(12, 10, 8, -1, -1, -1, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     const __m128i m1c = _mm_setr_epi8(-1, -1, -1, -1, 2, 0, -1, -1, 8, 6, 4, -1, 14, 12, 10, -1);
     std::int32_t c = 0;
     for (; c + 8 <= cols; c += 8, src += 48, dst += 32) {
@@ -70,9 +71,9 @@ KARVELIN_SSSE3 std::int32_t dpx_row_half_ssse3(const std::uint8_t* src, std::uin
         const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16));
         const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 32));
-        store_keeping_byte3(dst, _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, ma),
-                                                           _mm_shuffle_epi8(b, mb)),
-                                              _mm_shuffle_epi8(d, mc)));
+        store_keeping_byte3(
+            dst, _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, ma), _mm_shuffle_epi8(b, mb)),
+                              _mm_shuffle_epi8(d, mc)));
         src += 48;
         dst += 16;
     }
@@ -146,10 +147,10 @@ int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& 
         plan, span_capacity, plan.shift == 0,
         [&](std::int32_t top, std::int32_t count) {
             const std::size_t wanted = static_cast<std::size_t>(count) * row_bytes;
-            std::int64_t held = file_read_at(file, buffer, wanted,
-                                             static_cast<std::int64_t>(data_offset) +
-                                                 static_cast<std::int64_t>(top) *
-                                                     static_cast<std::int64_t>(row_bytes));
+            std::int64_t held = file_read_at(
+                file, buffer, wanted,
+                static_cast<std::int64_t>(data_offset) +
+                    static_cast<std::int64_t>(top) * static_cast<std::int64_t>(row_bytes));
             // A pixel the file holds only part of is black as well.
             if (held > 0) held -= held % static_cast<std::int64_t>(kBytesPerPixel);
             blank_missing(buffer, held, wanted);

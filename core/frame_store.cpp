@@ -26,14 +26,14 @@ int reallocate_display(FrameStore& store) {
 
     // A shift outside 0..3 or a source size no reader accepts has no display;
     // refuse it rather than shift by an undefined amount or allocate without bound.
-    if (store.shift < 0 || store.shift > 3 || store.source_width < 0 ||
-        store.source_height < 0 || store.source_width > kMaxFrameWidth ||
-        store.source_height > kMaxFrameHeight)
+    if (store.shift < 0 || store.shift > 3 || store.source_width < 0 || store.source_height < 0 ||
+        store.source_width > kMaxFrameWidth || store.source_height > kMaxFrameHeight)
         return -1;
 
     const std::int32_t width = store.source_width >> store.shift;
     const std::int32_t height = store.source_height >> store.shift;
-    const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+    const std::size_t bytes =
+        static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
 
     if (!store.row_buffer) {
         store.row_buffer = static_cast<std::uint8_t*>(heap_alloc_zeroed(kRowBufferBytes));

@@ -1,10 +1,10 @@
+#include "core/frame_store.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <tuple>
-
-#include "core/frame_store.h"
 
 namespace {
 
@@ -91,9 +91,9 @@ TEST(FrameStore, FailureLeavesAnEmptyDisplayThatLaterRecovers) {
 
     // Sizes no reader accepts and shifts outside 0..3 cannot be displayed; the
     // result is the same consistent state an allocation failure leaves.
-    for (auto [w, h, s] : {std::tuple{3840, 2160, 4}, std::tuple{3840, 2160, -1},
-                           std::tuple{-8, 2160, 0}, std::tuple{7681, 4320, 0},
-                           std::tuple{7680, 4321, 0}}) {
+    for (auto [w, h, s] :
+         {std::tuple{3840, 2160, 4}, std::tuple{3840, 2160, -1}, std::tuple{-8, 2160, 0},
+          std::tuple{7681, 4320, 0}, std::tuple{7680, 4321, 0}}) {
         store.source_width = w;
         store.source_height = h;
         store.shift = s;

@@ -20,7 +20,7 @@ const ConversionTables& tables() {
 }
 
 class PlanarReader : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { release_display(store); }
 
     void size_store(int width, int height, int shift) {
@@ -59,9 +59,9 @@ protected:
                 if (got[0] != b || got[1] != g || got[2] != r || got[3] != marker) {
                     if (wrong == 0)
                         ADD_FAILURE() << "pixel " << x << "," << y << " of " << width << "x"
-                                      << height << " >> " << store.shift << ": got "
-                                      << int(got[0]) << "," << int(got[1]) << "," << int(got[2])
-                                      << " want " << b << "," << g << "," << r;
+                                      << height << " >> " << store.shift << ": got " << int(got[0])
+                                      << "," << int(got[1]) << "," << int(got[2]) << " want " << b
+                                      << "," << g << "," << r;
                     ++wrong;
                 }
             }
