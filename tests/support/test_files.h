@@ -17,7 +17,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
     /// The folder's path, without a trailing separator.
     const std::string& path() const { return path_; }
-    /// path() + "/" + name.
+    /// path() + the separator ("/", or "\\" on Windows) + name.
     std::string file(const std::string& name) const;
 
 private:
