@@ -6,6 +6,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 #if defined(_WIN32)
@@ -64,6 +66,14 @@ std::vector<std::uint16_t> test_pattern(int width, int height, int seed) {
         s = static_cast<std::uint16_t>(x);
     }
     return v;
+}
+
+int make_folder(const std::string& path) {
+#if defined(_WIN32)
+    return CreateDirectoryA(path.c_str(), nullptr) ? 0 : -1;
+#else
+    return mkdir(path.c_str(), 0700) == 0 ? 0 : -1;
+#endif
 }
 
 std::vector<std::uint8_t> read_whole_file(const std::string& path) {
