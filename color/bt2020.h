@@ -3,6 +3,10 @@
 
 #include <cstdint>
 
+/// Buckets of the fast inverse; fine enough that no bucket spans more than one
+/// threshold, so a lookup needs at most one fix-up step.
+constexpr int kConversionBuckets = 4096;
+
 /// The decode and threshold tables of the transfer curve, plus the derived
 /// tables the fast per-pixel path uses. Built once, read-only afterwards.
 struct ConversionTables {
@@ -12,11 +16,21 @@ struct ConversionTables {
     double threshold[256];
     /// Matrix products: coefficient times decode[i], one table per coefficient,
     /// so that the sums come out bit-identical to multiplying per pixel.
+    /// Order: R' (R, G, B), G' (G, R, B), B' (B, R, G), each with the sign
+    /// folded in where the sum adds a negative product.
     double product[9][256];
-    /// Fast inverse: for bucket k of the linear axis, the code the search starts from.
-    std::uint8_t bucket_code[4096];
+    /// Fast inverse: for bucket k of the linear axis around threshold[1] ..
+    /// threshold[255], a code equal to or one below the answer for every value
+    /// in it (values beyond the ends fall into the first or last bucket).
+    std::uint8_t bucket_code[kConversionBuckets];
+    /// threshold[i] for i = 1..255 and +infinity at 256, so the one fix-up
+    /// comparison after a bucket lookup never needs a bounds check.
+    double fixup_threshold[257];
     double bucket_origin;
     double bucket_scale;
+    /// 1 when the fast inverse may be used (thresholds strictly increasing and
+    /// no bucket spanning two of them); otherwise the plain search runs.
+    int fast_inverse;
     int built;
 };
 
@@ -29,3 +43,8 @@ void convert_pixel(const ConversionTables& tables, int& red, int& green, int& bl
 /// Converts `count` pixels stored as blue, green, red, X bytes in place, giving
 /// exactly what convert_pixel gives for each; byte 3 of every pixel is not touched.
 void convert_row_bgrx(const ConversionTables& tables, std::uint8_t* pixels, int count);
+
+/// a * b + c evaluated in one statement, so that a compiler allowed to fuse it
+/// into a multiply-add would round once instead of twice. Lets a test prove that
+/// this file is compiled without floating-point contraction.
+double conversion_contraction_probe(double a, double b, double c);
