@@ -8,8 +8,8 @@
 #include <QFileDialog>
 #include <QFrame>
 #include <QKeyEvent>
-#include <QLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
@@ -262,7 +262,13 @@ MainWindow::MainWindow(Window& win) : win_(win) {
 
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(kTimerMs);
-    connect(&timer_, &QTimer::timeout, this, [this] { window_tick(win_); });
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        QElapsedTimer clock;
+        clock.start();
+        window_tick(win_);
+        ++ticks;
+        tick_nanoseconds += clock.nsecsElapsed();
+    });
 
     ask_open_file = [this](const QString& start) {
         QFileDialog::Options options = QFileDialog::HideNameFilterDetails;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStatusBar>
 #include <QString>
@@ -87,6 +88,9 @@ class MainWindow : public QMainWindow {
     std::function<void()> show_about;
     /// Set when Q asked the program to end.
     bool quit_requested = false;
+    /// Ticks handled and the time they took (load and paint), for the benchmark.
+    long long ticks = 0;
+    long long tick_nanoseconds = 0;
 
     /// Resizes the window so that the picture area is width x height device pixels.
     void fit_picture(int width, int height);
