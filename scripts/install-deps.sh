@@ -13,7 +13,7 @@ for what in "$@"; do
         test) pkgs+=(qt6-base-dev libgl-dev xvfb xauth xdotool imagemagick ffmpeg
                      clang-14 libclang-rt-14-dev valgrind
                      g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-                     wine wine64 fonts-liberation file) ;;
+                     wine wine64 fonts-liberation file locales python3) ;;
     esac
 done
 
@@ -26,3 +26,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     $SUDO apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The Windows tests run once more under a Japanese system locale (double-byte
+# file names); Wine needs that locale on the host to map such names to files.
+for what in "$@"; do
+    if [ "$what" = test ] && ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+        echo "Generating the ja_JP.UTF-8 locale"
+        $SUDO localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 || echo "localedef failed; the Shift-JIS tests will be left out"
+    fi
+done

@@ -23,9 +23,9 @@ void put_text(std::vector<std::uint8_t>& b, std::size_t at, const char* text) {
 
 }  // namespace
 
-std::vector<std::uint8_t> make_dpx_file(int width, int height, const std::uint16_t* rgb) {
+std::vector<std::uint8_t> make_dpx_header(int width, int height) {
     const std::size_t samples = static_cast<std::size_t>(width) * height * 3;
-    std::vector<std::uint8_t> b(kDpxDataOffset + samples * 2, 0);
+    std::vector<std::uint8_t> b(kDpxDataOffset, 0);
     // Undefined header fields are all ones in DPX; the film and television
     // headers (1664..2047) are left undefined entirely.
     std::memset(&b[1664], 0xFF, kDpxDataOffset - 1664);
@@ -34,7 +34,7 @@ std::vector<std::uint8_t> make_dpx_file(int width, int height, const std::uint16
     put_text(b, 0, "SDPX");
     put_u32(b, 4, kDpxDataOffset);
     put_text(b, 8, "V2.0");
-    put_u32(b, 16, static_cast<std::uint32_t>(b.size()));
+    put_u32(b, 16, static_cast<std::uint32_t>(kDpxDataOffset + samples * 2));
     put_u32(b, 20, 1);     // ditto key: new frame
     put_u32(b, 24, 1664);  // generic header: file + image + orientation
     put_u32(b, 28, 384);   // industry header: film + television
@@ -50,15 +50,15 @@ std::vector<std::uint8_t> make_dpx_file(int width, int height, const std::uint16
     // Elements 1..7 are unused.
     std::memset(&b[780 + 72], 0xFF, 72 * 7);
     const std::size_t e = 780;
-    put_u32(b, e + 0, 0);       // unsigned samples
-    put_u32(b, e + 4, 0);       // reference low code
+    put_u32(b, e + 0, 0);  // unsigned samples
+    put_u32(b, e + 4, 0);  // reference low code
     put_u32(b, e + 8, 0xFFFFFFFFu);
     put_u32(b, e + 12, 65535);  // reference high code
     put_u32(b, e + 16, 0xFFFFFFFFu);
-    b[e + 20] = 50;  // descriptor: RGB
-    b[e + 21] = 4;   // transfer: unspecified video
-    b[e + 22] = 4;   // colorimetric: unspecified video
-    b[e + 23] = 16;  // bits per sample
+    b[e + 20] = 50;         // descriptor: RGB
+    b[e + 21] = 4;          // transfer: unspecified video
+    b[e + 22] = 4;          // colorimetric: unspecified video
+    b[e + 23] = 16;         // bits per sample
     put_u16(b, e + 24, 0);  // packing: none
     put_u16(b, e + 26, 0);  // encoding: none
     put_u32(b, e + 28, kDpxDataOffset);
@@ -68,6 +68,13 @@ std::vector<std::uint8_t> make_dpx_file(int width, int height, const std::uint16
     // Orientation header offsets, sizes and the film/TV fields stay undefined.
     std::memset(&b[1408], 0xFF, 1664 - 1408);
     std::memset(&b[1432], 0, 100 + 24 + 32 + 32);  // source name, time, device, serial
+    return b;
+}
+
+std::vector<std::uint8_t> make_dpx_file(int width, int height, const std::uint16_t* rgb) {
+    const std::size_t samples = static_cast<std::size_t>(width) * height * 3;
+    std::vector<std::uint8_t> b = make_dpx_header(width, height);
+    b.resize(kDpxDataOffset + samples * 2, 0);
     for (std::size_t i = 0; i < samples; ++i) put_u16(b, kDpxDataOffset + 2 * i, rgb[i]);
     return b;
 }

@@ -14,6 +14,10 @@ constexpr std::uint32_t kDpxDataOffset = 2048;
 /// samples (red, green, blue), top row first.
 std::vector<std::uint8_t> make_dpx_file(int width, int height, const std::uint16_t* rgb);
 
+/// The first kDpxDataOffset bytes of the file make_dpx_file builds: everything
+/// but the pixels, for writers that stream the rows themselves.
+std::vector<std::uint8_t> make_dpx_header(int width, int height);
+
 /// Writes `bytes` to `path`, replacing it. Returns 0 or -1.
 int write_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
 

@@ -1,7 +1,9 @@
 #include "core/sequence.h"
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -81,13 +83,17 @@ TEST_F(Discovery, ListsSiblingsInNameOrderWhateverTheCreationOrder) {
 TEST_F(Discovery, HiddenFilesAndFoldersAreFrames) {
     touch(dir.file(".a1.dpx"));
     touch(dir.file(".a2.dpx"));
-    ASSERT_EQ(mkdir(dir.file(".a3.dpx").c_str(), 0700), 0);
+    ASSERT_EQ(make_folder(dir.file(".a3.dpx")), 0);
     set_path(seq, dir.file(".a2.dpx"));
     ASSERT_EQ(discover_sequence(seq), 0);
     EXPECT_EQ(listed(seq), (std::vector<std::string>{".a1.dpx", ".a2.dpx", ".a3.dpx"}));
     EXPECT_EQ(seq.current_frame, 1);
 }
 
+// Windows names cannot hold '*' or '?', the system lists them without regard
+// to case and folders cannot be made unreadable by mode bits; the Win32 versions
+// of these cases are in tests/win32.
+#if !defined(_WIN32)
 TEST_F(Discovery, NamesWithSpacesBracketsStarsAndUtf8) {
     const std::string base = "Caf\xC3\xA9 [take*2] ";
     for (const char* n : {"01", "02", "10"}) touch(dir.file(base + n + ".4K.r"));
@@ -132,6 +138,8 @@ TEST_F(Discovery, ChosenNameIsMatchedExactly) {
     EXPECT_EQ(seq.current_frame, 0);
 }
 
+#endif
+
 TEST_F(Discovery, FailureKeepsThePreviousListAndCurrentFrame) {
     for (const char* n : {"a1.dpx", "a2.dpx", "a3.dpx"}) touch(dir.file(n));
     set_path(seq, dir.file("a3.dpx"));
@@ -152,6 +160,7 @@ TEST_F(Discovery, FailureKeepsThePreviousListAndCurrentFrame) {
     }
 }
 
+#if !defined(_WIN32)
 TEST_F(Discovery, UnreadableFolderFails) {
     touch(dir.file("a1.dpx"));
     ASSERT_EQ(chmod(dir.path().c_str(), 0300), 0);
@@ -162,6 +171,8 @@ TEST_F(Discovery, UnreadableFolderFails) {
     }
     chmod(dir.path().c_str(), 0700);
 }
+
+#endif
 
 TEST_F(Discovery, RediscoveryReplacesAListOfOtherShape) {
     for (int i = 0; i < 30; ++i) touch(dir.file("long_name_" + std::to_string(100 + i) + ".dpx"));
@@ -178,6 +189,7 @@ TEST_F(Discovery, RediscoveryReplacesAListOfOtherShape) {
     EXPECT_EQ(seq.current_frame, 1);
 }
 
+#if !defined(_WIN32)
 TEST_F(Discovery, PathAtTheLimit) {
     // Nest folders until the chosen frame's path is exactly kPathMax - 1 bytes.
     const std::string frame = "f01.dpx";
@@ -204,3 +216,4 @@ TEST_F(Discovery, PathAtTheLimit) {
     EXPECT_EQ(seq.current_frame, 1);
     EXPECT_EQ(seq.name_slot, static_cast<int>(folder.size()) + 1);
 }
+#endif
