@@ -18,7 +18,7 @@ namespace {
 
 /// Frames larger than this are only size-checked: the target explores headers,
 /// not 8K buffers.
-constexpr std::int64_t kPixelPassLimit = 16384;
+constexpr std::int64_t kPixelPassLimit = 24576;
 
 std::uint32_t be32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |

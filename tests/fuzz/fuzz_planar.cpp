@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr std::int64_t kPixelPassLimit = 16384;
+constexpr std::int64_t kPixelPassLimit = 24576;
 
 enum NameKind {
     kTag4K,      // records 3840x2160

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "color/bt2020.h"
+#include "core/decimate.h"
 #include "core/frame_store.h"
 #include "platform/platform.h"
 
@@ -120,7 +121,9 @@ struct GuardedStore {
         return g;
     }
     static Guarded& read() {
-        static Guarded g = guarded_alloc(kReadBufferBytes);
+        // The viewer starts the helper thread with its read buffer; large frames
+        // are then split between the two threads, each with half of the buffer.
+        static Guarded g = (start_frame_helper(), guarded_alloc(kReadBufferBytes));
         return g;
     }
 
