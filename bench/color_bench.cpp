@@ -57,17 +57,28 @@ double ns_per_pixel(const std::vector<std::uint8_t>& src, int runs, Fn fn) {
     return times[times.size() / 2];
 }
 
-// A 3840-pixel row repeated: random pixels (every pixel differs) or bars
-// (runs of identical pixels, as in a test pattern).
-std::vector<std::uint8_t> make_pixels(int count, bool bars) {
+enum class Content { random, bars, checker, noisy_ramp };
+const char* const kContentNames[] = {"random", "bars", "checker", "ramp+noise"};
+
+// Pixels in rows of 3840: every pixel different (worst case); colour bars
+// (long runs of one colour, as in a test pattern); a one-pixel checker of two
+// colours; a horizontal ramp with a little noise (many nearby colours, as in
+// natural pictures).
+std::vector<std::uint8_t> make_pixels(int count, Content content) {
     std::vector<std::uint8_t> v(static_cast<std::size_t>(count) * 4);
     std::uint32_t x = 2463534242u;
     for (int i = 0; i < count; ++i) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
-        const std::uint32_t c =
-            bars ? (static_cast<std::uint32_t>(i % 3840 / 480) * 0x9E3779B9u) : x;
+        const int col = i % 3840, row = i / 3840;
+        std::uint32_t c = x;
+        if (content == Content::bars) c = static_cast<std::uint32_t>(col / 549) * 0x9E3779B9u;
+        if (content == Content::checker) c = ((col + row) & 1) ? 0x10EB10u : 0xEB10EBu;
+        if (content == Content::noisy_ramp) {
+            const std::uint32_t level = 16 + static_cast<std::uint32_t>(col) * 219 / 3840;
+            c = (level + (x & 3)) * 0x010101u;
+        }
         v[4 * i] = static_cast<std::uint8_t>(c);
         v[4 * i + 1] = static_cast<std::uint8_t>(c >> 8);
         v[4 * i + 2] = static_cast<std::uint8_t>(c >> 16);
@@ -87,9 +98,10 @@ int main() {
         lit.t[i] = curve((i - 16.5) / 219.0);
     }
     const int count = 3840 * 540;  // a quarter of a 4K frame per run
-    std::printf("%-8s %10s %10s %10s\n", "pixels", "literal", "pixel", "row");
-    for (bool bars : {false, true}) {
-        const auto src = make_pixels(count, bars);
+    std::printf("%-10s %10s %10s %10s\n", "pixels", "literal", "pixel", "row");
+    for (Content content :
+         {Content::random, Content::bars, Content::checker, Content::noisy_ramp}) {
+        const auto src = make_pixels(count, content);
         const double t_lit = ns_per_pixel(src, 9, [&](std::uint8_t* p, int n) {
             for (int i = 0; i < n; ++i, p += 4) {
                 int r = p[2], g = p[1], b = p[0];
@@ -110,8 +122,8 @@ int main() {
         });
         const double t_row =
             ns_per_pixel(src, 9, [&](std::uint8_t* p, int n) { convert_row_bgrx(tables, p, n); });
-        std::printf("%-8s %8.2f ns %7.2f ns %7.2f ns\n", bars ? "bars" : "random", t_lit, t_pix,
-                    t_row);
+        std::printf("%-10s %8.2f ns %7.2f ns %7.2f ns\n", kContentNames[static_cast<int>(content)],
+                    t_lit, t_pix, t_row);
     }
     return 0;
 }

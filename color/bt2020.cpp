@@ -132,28 +132,40 @@ void convert_pixel(const ConversionTables& tables, int& red, int& green, int& bl
 }
 
 void convert_row_bgrx(const ConversionTables& tables, std::uint8_t* pixels, int count) {
-    // Test pictures and most frames have long runs of one colour: remember the
-    // last pixel converted and reuse its result while the input repeats.
-    std::uint32_t last_in = 0xFFFFFFFFu;  // no 24-bit key equals this
-    std::uint8_t out_b = 0, out_g = 0, out_r = 0;
+    // Frames repeat colours: long runs of one colour in test patterns, two
+    // alternating colours in fine checkers, a few nearby colours in natural
+    // pictures. Results are remembered in a small direct-mapped cache keyed by
+    // the 24-bit input; looking every pixel up (rather than first comparing
+    // with the previous pixel) keeps the branch predictable when neighbours
+    // differ at random. The key 0xFFFFFFFF matches no pixel, so empty slots
+    // never hit.
+    constexpr int kSlots = 256;
+    std::uint32_t keys[kSlots];
+    std::uint32_t results[kSlots];
+    for (int i = 0; i < kSlots; ++i) {
+        keys[i] = 0xFFFFFFFFu;
+        results[i] = 0;
+    }
     for (int i = 0; i < count; ++i, pixels += 4) {
         const std::uint32_t key = static_cast<std::uint32_t>(pixels[0]) |
                                   static_cast<std::uint32_t>(pixels[1]) << 8 |
                                   static_cast<std::uint32_t>(pixels[2]) << 16;
-        if (key != last_in) {
+        const std::uint32_t slot = (key * 0x9E3779B1u) >> 24;
+        std::uint32_t result = results[slot];
+        if (keys[slot] != key) {
             int r = pixels[2], g = pixels[1], b = pixels[0];
             if (tables.fast_inverse)
                 convert_fast(tables, r, g, b);
             else
                 convert_searched(tables, r, g, b);
-            last_in = key;
-            out_b = static_cast<std::uint8_t>(b);
-            out_g = static_cast<std::uint8_t>(g);
-            out_r = static_cast<std::uint8_t>(r);
+            result = static_cast<std::uint32_t>(b) | static_cast<std::uint32_t>(g) << 8 |
+                     static_cast<std::uint32_t>(r) << 16;
+            keys[slot] = key;
+            results[slot] = result;
         }
-        pixels[0] = out_b;
-        pixels[1] = out_g;
-        pixels[2] = out_r;
+        pixels[0] = static_cast<std::uint8_t>(result);
+        pixels[1] = static_cast<std::uint8_t>(result >> 8);
+        pixels[2] = static_cast<std::uint8_t>(result >> 16);
     }
 }
 

@@ -35,6 +35,9 @@ constexpr std::size_t kRowBufferBytes = 46080;
 /// Widest and tallest frame the readers accept.
 constexpr std::int32_t kMaxFrameWidth = 7680;
 constexpr std::int32_t kMaxFrameHeight = 4320;
+/// Bytes in the optional read buffer: several source rows at once, so that a
+/// full-size frame is read in a few large reads instead of one per row.
+constexpr std::size_t kReadBufferBytes = 1 << 20;
 
 /// Source size, decimation shift, the bottom-up 32-bit picture and its header,
 /// the shared row buffer and the BT.709 conversion switch.
@@ -48,6 +51,9 @@ struct FrameStore {
     std::uint8_t* pixels = nullptr;
     /// Scratch for one source row, allocated once.
     std::uint8_t* row_buffer = nullptr;
+    /// Scratch for several source rows (kReadBufferBytes), allocated once with the
+    /// row buffer; nullptr when that allocation failed (readers then go row by row).
+    std::uint8_t* read_buffer = nullptr;
     /// 1 when the readers convert every pixel from BT.2020 to BT.709.
     std::int32_t convert = 0;
     /// Set by a reader that recorded a new source size and read no pixel; cleared
@@ -67,5 +73,5 @@ inline std::int32_t display_height(const FrameStore& store) { return store.bitma
 /// returned; 0 otherwise.
 int reallocate_display(FrameStore& store);
 
-/// Releases both buffers (process exit and tests).
+/// Releases the pixel, row and read buffers (process exit and tests).
 void release_display(FrameStore& store);

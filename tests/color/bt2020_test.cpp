@@ -142,25 +142,31 @@ TEST(Conversion, FastPathEqualsLiteralForAllInputs) {
 }
 
 TEST(Conversion, RowEqualsPixelAndKeepsFourthByte) {
-    // Runs of repeated pixels exercise the row's last-pixel reuse; the changes
-    // between runs check that a stale result is never reused.
-    std::vector<std::uint8_t> row;
+    // The row call remembers recent results: colours drawn from a palette
+    // larger than its memory, in runs, repeat both next to each other and far
+    // apart, and different colours compete for the same memory; none of that
+    // may change a result.
     std::uint32_t x = 12345;
-    for (int i = 0; i < 5000; ++i) {
+    auto next = [&x] {
         x = x * 1103515245u + 12345u;
-        const int run = 1 + static_cast<int>((x >> 8) % 4);
-        const std::uint8_t b = static_cast<std::uint8_t>(x >> 16);
-        const std::uint8_t g = static_cast<std::uint8_t>(x >> 24);
-        // Neighbouring inputs that differ in one channel only.
-        const std::uint8_t r = static_cast<std::uint8_t>(i % 3 == 0 ? g : x >> 4);
+        return x >> 8;
+    };
+    std::vector<std::uint32_t> palette(600);
+    for (auto& c : palette) c = next() & 0xFFFFFF;
+    palette[1] = palette[0] ^ 0x000100;  // neighbours differing in one channel
+    palette[2] = palette[0] ^ 0x010000;
+    std::vector<std::uint8_t> row;
+    for (int i = 0; i < 6000; ++i) {
+        const std::uint32_t c = palette[i < 30 ? i % 3 : next() % palette.size()];
+        const int run = 1 + static_cast<int>(next() % 4);
         for (int k = 0; k < run; ++k) {
-            row.push_back(b);
-            row.push_back(g);
-            row.push_back(r);
+            row.push_back(static_cast<std::uint8_t>(c));
+            row.push_back(static_cast<std::uint8_t>(c >> 8));
+            row.push_back(static_cast<std::uint8_t>(c >> 16));
             row.push_back(static_cast<std::uint8_t>(i * 7 + k));
         }
     }
-    // The first pixel of a row must not be taken as a repeat of anything.
+    // A white first pixel must not be mistaken for an empty memory slot.
     row[0] = row[1] = row[2] = 0xFF;
     const std::vector<std::uint8_t> before = row;
     const int count = static_cast<int>(row.size() / 4);
