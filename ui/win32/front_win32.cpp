@@ -12,7 +12,9 @@
 
 namespace {
 
-Win32App& app_of(void* context) { return *static_cast<Win32App*>(context); }
+Win32App& app_of(void* context) {
+    return *static_cast<Win32App*>(context);
+}
 
 void fit_picture(void* context, int width, int height) {
     Win32App& app = app_of(context);
@@ -32,16 +34,25 @@ void repaint(void* context) {
 
 void set_status(void* context, int part, const char* text) {
     Win32App& app = app_of(context);
-    SendMessageA(app.status, SB_SETTEXTA, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(text));
+    SendMessageA(app.status, SB_SETTEXTA, static_cast<WPARAM>(part),
+                 reinterpret_cast<LPARAM>(text));
 }
 
-void start_timer(void* context) { SetTimer(app_of(context).hwnd, kTimerId, kTimerMs, nullptr); }
+void start_timer(void* context) {
+    SetTimer(app_of(context).hwnd, kTimerId, kTimerMs, nullptr);
+}
 
-void stop_timer(void* context) { KillTimer(app_of(context).hwnd, kTimerId); }
+void stop_timer(void* context) {
+    KillTimer(app_of(context).hwnd, kTimerId);
+}
 
-void quit(void*) { PostQuitMessage(0); }
+void quit(void*) {
+    PostQuitMessage(0);
+}
 
-void close_window(void* context) { SendMessageA(app_of(context).hwnd, WM_CLOSE, 0, 0); }
+void close_window(void* context) {
+    SendMessageA(app_of(context).hwnd, WM_CLOSE, 0, 0);
+}
 
 bool ask_open_file(void* context, char* path, int capacity) {
     Win32App& app = app_of(context);
@@ -70,7 +81,9 @@ void check_menu(void* context, int id, bool checked) {
                   MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
-void beep(void*) { MessageBeep(MB_OK); }
+void beep(void*) {
+    MessageBeep(MB_OK);
+}
 
 void error_box(void*, const char* message, const char* caption) {
 #if defined(KARVELIN_TRACE_HOOK)
@@ -123,8 +136,9 @@ void trace_paint(const Win32App& app) {
     ClientToScreen(app.hwnd, &origin);
     static char last[4 * kPathMax];
     char line[4 * kPathMax];
-    std::snprintf(line, sizeof line, "paint %s|%s|%s client %ldx%ld bar %ld display %dx%d at %ld,%ld",
-                  parts[0], parts[1], parts[2], client.right, client.bottom, bar.bottom - bar.top,
+    std::snprintf(line, sizeof line,
+                  "paint %s|%s|%s client %ldx%ld bar %ld display %dx%d at %ld,%ld", parts[0],
+                  parts[1], parts[2], client.right, client.bottom, bar.bottom - bar.top,
                   display_width(app.win.viewer.store), display_height(app.win.viewer.store),
                   origin.x, origin.y);
     // Playback repaints every 16 ms; only changes are worth a line.
@@ -254,8 +268,8 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         app = static_cast<Win32App*>(create->lpCreateParams);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(app));
         app->hwnd = hwnd;
-        app->status = CreateStatusWindowA(WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, "hoge", hwnd,
-                                          kStatusBarId);
+        app->status =
+            CreateStatusWindowA(WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, "hoge", hwnd, kStatusBarId);
         app->menu = GetMenu(hwnd);
         app->instance = create->hInstance;
         window_created(app->win);
@@ -266,30 +280,30 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
     }
     if (app == nullptr) return DefWindowProcA(hwnd, msg, wparam, lparam);
     switch (msg) {
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    case WM_SIZE:
-        SendMessageA(app->status, WM_SIZE, wparam, lparam);
-        layout_status_parts(app->status);
-        return 0;
-    case WM_PAINT:
-        on_paint(*app);
-        return 0;
-    case WM_KEYDOWN:
-        window_key(app->win, static_cast<int>(wparam));
-        return 0;
-    case WM_TIMER:
-        window_tick(app->win);
-        return 0;
-    case WM_DROPFILES:
-        on_drop(*app, reinterpret_cast<HDROP>(wparam));
-        return 0;
-    case WM_COMMAND:
-        window_command(app->win, LOWORD(wparam));
-        return 0;
-    default:
-        return DefWindowProcA(hwnd, msg, wparam, lparam);
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_SIZE:
+            SendMessageA(app->status, WM_SIZE, wparam, lparam);
+            layout_status_parts(app->status);
+            return 0;
+        case WM_PAINT:
+            on_paint(*app);
+            return 0;
+        case WM_KEYDOWN:
+            window_key(app->win, static_cast<int>(wparam));
+            return 0;
+        case WM_TIMER:
+            window_tick(app->win);
+            return 0;
+        case WM_DROPFILES:
+            on_drop(*app, reinterpret_cast<HDROP>(wparam));
+            return 0;
+        case WM_COMMAND:
+            window_command(app->win, LOWORD(wparam));
+            return 0;
+        default:
+            return DefWindowProcA(hwnd, msg, wparam, lparam);
     }
 }
 
@@ -304,7 +318,7 @@ void trace_line(const char* format, ...) {
     const char* file = std::getenv("KARVELIN_TRACE");
     if (file == nullptr || *file == '\0') return;
     // Opened per line so that the log is complete whenever the program stops.
-    std::FILE* out = std::fopen(file, "a");
+    std::FILE* out = std::fopen(file, "ab");
     if (out == nullptr) return;
     va_list args;
     va_start(args, format);

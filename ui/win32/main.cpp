@@ -27,7 +27,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     }
     HWND hwnd = create_main_window(g_app);
     if (hwnd == nullptr) {
-        trace_line("exit 1 (window)");
+        trace_line("exit 1 (window, error %lu)", GetLastError());
         return 1;
     }
     ShowWindow(hwnd, show);
