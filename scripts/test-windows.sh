@@ -29,7 +29,8 @@ cmake -S . -B build/win-i686 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-
 # The program needs the shared window logic; until it exists only the platform
 # layer and the core are built and tested.
 have_exe=0
-if cmake --build build/win-i686 --target help | grep -qE '^\.\.\. karvelin( |$)'; then have_exe=1; fi
+targets=$(cmake --build build/win-i686 --target help)
+if grep -qE '^\.\.\. karvelin( |$)' <<<"$targets"; then have_exe=1; fi
 if [ $have_exe = 1 ]; then
 cmake --build build/win-i686 -j "$jobs" --target karvelin
 exe32=build/win-i686/ui/win32/karvelin.exe

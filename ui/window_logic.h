@@ -19,6 +19,10 @@ constexpr int kCmdAbout = 901;
 constexpr int kTimerId = 1;
 constexpr int kTimerMs = 16;
 
+/// Shown when the picture at the chosen size does not fit in memory; the viewer
+/// then falls back to the next smaller size that does.
+constexpr const char* kMsgNoMemory = "Not enough memory to show the picture at this size!";
+
 /// Status bar parts: 0 file name, 1 "Frame: n/N", 2 "Step: +k".
 constexpr int kStatusParts = 3;
 
@@ -84,5 +88,5 @@ void window_drop(Window& win, const char* path);
 /// A menu command by id.
 void window_command(Window& win, int id);
 
-/// Releases what start-up allocated.
+/// Releases what start-up allocated (the front end stops its own timer).
 void window_shutdown(Window& win);
