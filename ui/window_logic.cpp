@@ -27,20 +27,24 @@ void move_size_check(Window& win, int from_shift) {
 }
 
 /// After a reallocation that left no pixel buffer (a picture too large for the
-/// memory left), tells the user and falls back to the next smaller size that can
-/// be allocated, so that the window keeps showing something and playback goes on.
-/// Returns true when the shift had to change.
-bool recover_from_allocation_failure(Window& win) {
+/// memory left), falls back to the next smaller size that can be allocated, so
+/// that the window keeps showing something and playback goes on. The user is
+/// told once per loss, not on every tick that finds the display still missing.
+void recover_from_allocation_failure(Window& win) {
     FrameStore& store = win.viewer.store;
-    if (store.pixels != nullptr) return false;
-    show_error(win.viewer, kMsgNoMemory);
+    if (store.pixels != nullptr) {
+        win.display_lost = false;
+        return;
+    }
+    if (!win.display_lost) show_error(win.viewer, kMsgNoMemory);
+    win.display_lost = true;
     const int old_shift = store.shift;
     while (store.pixels == nullptr && store.shift < 3) {
         ++store.shift;
         reallocate_display(store);
     }
     if (store.shift != old_shift) move_size_check(win, old_shift);
-    return true;
+    if (store.pixels != nullptr) win.display_lost = false;
 }
 
 /// Reallocates the display for the current source size and shift, refits the
@@ -55,10 +59,8 @@ void resize_path(Window& win) {
     win.viewer.play.step = 0;
     bool changed = false;
     load_frame_checked(win.viewer, &changed);
-    if (changed) {
-        recover_from_allocation_failure(win);
-        fit(win);
-    }
+    recover_from_allocation_failure(win);
+    if (changed) fit(win);
     repaint(win);
     repaint(win);
 }

@@ -59,6 +59,9 @@ struct Window {
     Viewer viewer;
     FrontEnd front;
     bool timer_running = false;
+    /// Set while the display could not be allocated and the user has been told,
+    /// so that playback ticks do not raise the same box again and again.
+    bool display_lost = false;
 };
 
 /// Start-up before the window exists: allocates the 960x540 display, builds the

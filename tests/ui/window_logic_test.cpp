@@ -373,6 +373,31 @@ TEST_F(WindowLogic, CancelledOpenLeavesEverythingAsItWas) {
     EXPECT_EQ(front.repaints, repaints);
 }
 
+TEST_F(WindowLogic, DisplayThatCannotBeAllocatedIsReportedAndNeverWrittenThrough) {
+    start(make_small_sequence().c_str());
+    // A source size the store refuses stands in for memory running out.
+    win.viewer.store.source_width = kMaxFrameWidth * 2;
+    window_command(win, kCmdSizeHalf);
+    ASSERT_EQ(front.errors.size(), 1u);
+    EXPECT_EQ(front.errors[0], kMsgNoMemory);
+    EXPECT_EQ(win.viewer.store.pixels, nullptr);
+    EXPECT_EQ(front.fit_width, 0);
+    EXPECT_EQ(checked_sizes(front), 1);
+    // Playback and the Color menu go on without touching a buffer.
+    window_key(win, kKeyRight);
+    window_tick(win);
+    window_tick(win);
+    window_command(win, kCmdConvert);
+    EXPECT_EQ(front.errors.size(), 1u) << "one box per loss, not one per tick";
+    // A frame of a readable size brings the picture back.
+    win.viewer.store.source_width = 64;
+    window_command(win, kCmdSizeQuarter);
+    EXPECT_EQ(front.fit_width, 16);
+    EXPECT_NE(win.viewer.store.pixels, nullptr);
+    EXPECT_TRUE(front.checked[kCmdSizeQuarter]);
+    EXPECT_EQ(checked_sizes(front), 1);
+}
+
 TEST_F(WindowLogic, MenuCommandsExitAboutAndUnknown) {
     start();
     window_command(win, kCmdAbout);
