@@ -3,6 +3,7 @@
 // and how reads of several rows at once are grouped. Private to core/.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -48,11 +49,12 @@ inline int plan_frame(const FrameStore& store, FramePlan& plan) {
     return 0;
 }
 
-/// Walks the used rows from the top of the file to the bottom. `read_span(top,
-/// count)` must read `count` consecutive source rows starting at row `top`
-/// (counted from the top of the picture) into the caller's buffer; then
-/// `emit_row(row_in_span, display_row)` turns buffered row `row_in_span` into
-/// display row `display_row`.
+/// Splits a frame's used rows into spans and hands them out. `read_span(buffer,
+/// top, count)` must read `count` consecutive source rows starting at row `top`
+/// (counted from the top of the picture) into `buffer`; then `emit_row(buffer,
+/// row_in_span, display_row)` turns buffered row `row_in_span` into display row
+/// `display_row`. Spans are claimed from `next` in file order, so one walker or
+/// two on different threads (each with its own buffer) read the file front to back.
 ///
 /// With `read_through` a span covers every source row between its first and last
 /// used row, so up to `span_capacity` rows come in one read even though only
@@ -60,19 +62,44 @@ inline int plan_frame(const FrameStore& store, FramePlan& plan) {
 /// rows are never read. At full size both are the same: every row is used.
 template <class ReadSpan, class EmitRow>
 void walk_rows(const FramePlan& plan, std::int32_t span_capacity, bool read_through,
-               ReadSpan&& read_span, EmitRow&& emit_row) {
+               std::atomic<std::int32_t>& next, std::uint8_t* buffer, ReadSpan&& read_span,
+               EmitRow&& emit_row) {
     const std::int32_t f = 1 << plan.shift;
     if (span_capacity < 1) span_capacity = 1;
     const std::int32_t per_span = read_through ? (span_capacity - 1) / f + 1 : 1;
     // Display row d shows the source row d * f from the bottom, which is row
     // height - 1 - d * f from the top; the top display row comes first in the file.
-    for (std::int32_t d = plan.rows_out - 1; d >= 0;) {
+    for (;;) {
+        const std::int32_t k = next.fetch_add(1, std::memory_order_relaxed);
+        const std::int32_t d = plan.rows_out - 1 - k * per_span;
+        if (k >= (plan.rows_out + per_span - 1) / per_span || d < 0) return;
         const std::int32_t n = d + 1 < per_span ? d + 1 : per_span;
         const std::int32_t top = plan.height - 1 - d * f;
-        read_span(top, (n - 1) * f + 1);
-        for (std::int32_t i = 0; i < n; ++i) emit_row(i * f, d - i);
-        d -= n;
+        read_span(buffer, top, (n - 1) * f + 1);
+        for (std::int32_t i = 0; i < n; ++i) emit_row(buffer, i * f, d - i);
     }
+}
+
+/// Starts the helper thread the readers share frames with, once per process (no
+/// effect on a single-core machine or when no thread can be started).
+void start_frame_helper();
+
+/// Runs task(context, 0) on the calling thread and task(context, 1) on the helper
+/// thread at the same time and returns when both are done; without a helper both
+/// run here in turn.
+void run_two_parts(void (*task)(void*, int), void* context);
+
+/// 1 (the default) lets the readers share frames with the helper thread; 0 keeps
+/// every frame on the calling thread (the benchmark measures both).
+extern int g_share_frames;
+
+/// Whether a frame is worth sharing with the helper: waking it costs some
+/// microseconds, so small reads without conversion stay on one thread.
+inline bool share_frame(const FramePlan& plan, std::size_t bytes_per_row, bool convert) {
+    if (!g_share_frames) return false;
+    const std::size_t bytes = static_cast<std::size_t>(plan.rows_out) * bytes_per_row;
+    const std::size_t pixels = static_cast<std::size_t>(plan.rows_out) * plan.cols_out;
+    return bytes >= (std::size_t{1} << 20) || (convert && pixels >= 16384);
 }
 
 /// Display row `row` of the plan's pixel buffer.

@@ -94,6 +94,43 @@ void dpx_row(const std::uint8_t* src, std::uint8_t* dst, std::int32_t cols, std:
     dpx_row_scalar(src, dst, done, cols, shift);
 }
 
+// One frame read, shared by the threads that work on it.
+struct DpxJob {
+    FramePlan plan;
+    FileHandle file;
+    std::uint32_t data_offset;
+    std::size_t row_bytes;
+    std::int32_t span_capacity;
+    bool simd;
+    /// Set when the pixels are converted.
+    const ConversionTables* tables;
+    std::uint8_t* buffers[2];
+    std::atomic<std::int32_t> next{0};
+};
+
+void dpx_part(void* context, int part) {
+    DpxJob& job = *static_cast<DpxJob*>(context);
+    const std::size_t row_bytes = job.row_bytes;
+    walk_rows(
+        job.plan, job.span_capacity, job.plan.shift == 0, job.next, job.buffers[part],
+        [&](std::uint8_t* buffer, std::int32_t top, std::int32_t count) {
+            const std::size_t wanted = static_cast<std::size_t>(count) * row_bytes;
+            std::int64_t held = file_read_at(
+                job.file, buffer, wanted,
+                static_cast<std::int64_t>(job.data_offset) +
+                    static_cast<std::int64_t>(top) * static_cast<std::int64_t>(row_bytes));
+            // A pixel the file holds only part of is black as well.
+            if (held > 0) held -= held % static_cast<std::int64_t>(kBytesPerPixel);
+            blank_missing(buffer, held, wanted);
+        },
+        [&](std::uint8_t* buffer, std::int32_t row_in_span, std::int32_t display) {
+            std::uint8_t* dst = display_row(job.plan, display);
+            dpx_row(buffer + static_cast<std::size_t>(row_in_span) * row_bytes, dst,
+                    job.plan.cols_out, job.plan.shift, row_bytes, job.simd);
+            if (job.tables) convert_row_bgrx(*job.tables, dst, job.plan.cols_out);
+        });
+}
+
 }  // namespace
 
 int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& tables) {
@@ -130,37 +167,28 @@ int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& 
         return 0;
     }
 
-    FramePlan plan;
-    std::uint8_t* buffer = store.read_buffer ? store.read_buffer : store.row_buffer;
-    const std::size_t capacity = store.read_buffer ? kReadBufferBytes : kRowBufferBytes;
-    if (plan_frame(store, plan) != 0 || !buffer) {
+    DpxJob job;
+    if (plan_frame(store, job.plan) != 0 || !store.row_buffer) {
         file_close(file);
         return -1;
     }
-
-    const std::size_t row_bytes = static_cast<std::size_t>(width) * kBytesPerPixel;
-    const auto span_capacity = static_cast<std::int32_t>(capacity / row_bytes);
-    const bool simd = cpu_has_ssse3();
-    const bool convert = store.convert != 0;
-
-    walk_rows(
-        plan, span_capacity, plan.shift == 0,
-        [&](std::int32_t top, std::int32_t count) {
-            const std::size_t wanted = static_cast<std::size_t>(count) * row_bytes;
-            std::int64_t held = file_read_at(
-                file, buffer, wanted,
-                static_cast<std::int64_t>(data_offset) +
-                    static_cast<std::int64_t>(top) * static_cast<std::int64_t>(row_bytes));
-            // A pixel the file holds only part of is black as well.
-            if (held > 0) held -= held % static_cast<std::int64_t>(kBytesPerPixel);
-            blank_missing(buffer, held, wanted);
-        },
-        [&](std::int32_t row_in_span, std::int32_t display) {
-            std::uint8_t* dst = display_row(plan, display);
-            dpx_row(buffer + static_cast<std::size_t>(row_in_span) * row_bytes, dst, plan.cols_out,
-                    plan.shift, row_bytes, simd);
-            if (convert) convert_row_bgrx(tables, dst, plan.cols_out);
-        });
+    job.file = file;
+    job.data_offset = data_offset;
+    job.row_bytes = static_cast<std::size_t>(width) * kBytesPerPixel;
+    job.simd = cpu_has_ssse3();
+    job.tables = store.convert ? &tables : nullptr;
+    if (store.read_buffer && share_frame(job.plan, job.row_bytes, store.convert != 0)) {
+        // Two threads, each with half of the read buffer.
+        job.buffers[0] = store.read_buffer;
+        job.buffers[1] = store.read_buffer + kReadBufferBytes / 2;
+        job.span_capacity = static_cast<std::int32_t>(kReadBufferBytes / 2 / job.row_bytes);
+        run_two_parts(dpx_part, &job);
+    } else {
+        job.buffers[0] = store.read_buffer ? store.read_buffer : store.row_buffer;
+        const std::size_t capacity = store.read_buffer ? kReadBufferBytes : kRowBufferBytes;
+        job.span_capacity = static_cast<std::int32_t>(capacity / job.row_bytes);
+        dpx_part(&job, 0);
+    }
 
     store.size_recorded = 0;
     file_close(file);

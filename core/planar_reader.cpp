@@ -108,6 +108,51 @@ void close_planes(const FileHandle* planes, int count) {
     for (int i = 0; i < count; ++i) file_close(planes[i]);
 }
 
+// One frame read, shared by the threads that work on it.
+struct PlanarJob {
+    FramePlan plan;
+    FileHandle planes[3];
+    std::size_t row_bytes;
+    std::int32_t span_capacity;
+    /// Bytes from one plane's rows to the next in a buffer.
+    std::size_t plane_bytes;
+    bool simd;
+    /// Set when the pixels are converted.
+    const ConversionTables* tables;
+    std::uint8_t* buffers[2];
+    std::atomic<std::int32_t> next{0};
+};
+
+void planar_part(void* context, int part) {
+    PlanarJob& job = *static_cast<PlanarJob*>(context);
+    const std::size_t row_bytes = job.row_bytes;
+    const std::size_t plane_bytes = job.plane_bytes;
+    walk_rows(
+        job.plan, job.span_capacity, job.plan.shift == 0, job.next, job.buffers[part],
+        [&](std::uint8_t* buffer, std::int32_t top, std::int32_t count) {
+            const std::size_t wanted = static_cast<std::size_t>(count) * row_bytes;
+            const std::int64_t at =
+                static_cast<std::int64_t>(top) * static_cast<std::int64_t>(row_bytes);
+            // A pixel is shown only where all three planes hold its sample; where
+            // any plane ends early the pixel is black.
+            std::int64_t held = static_cast<std::int64_t>(wanted);
+            for (int p = 0; p < 3; ++p) {
+                const std::int64_t n =
+                    file_read_at(job.planes[p], buffer + p * plane_bytes, wanted, at);
+                if (n < held) held = n;
+            }
+            if (held > 0) held -= held % static_cast<std::int64_t>(kBytesPerSample);
+            for (int p = 0; p < 3; ++p) blank_missing(buffer + p * plane_bytes, held, wanted);
+        },
+        [&](std::uint8_t* buffer, std::int32_t row_in_span, std::int32_t display) {
+            const std::uint8_t* src = buffer + static_cast<std::size_t>(row_in_span) * row_bytes;
+            std::uint8_t* dst = display_row(job.plan, display);
+            planar_row(src, src + plane_bytes, src + 2 * plane_bytes, dst, job.plan.cols_out,
+                       job.plan.shift, row_bytes, job.simd);
+            if (job.tables) convert_row_bgrx(*job.tables, dst, job.plan.cols_out);
+        });
+}
+
 }  // namespace
 
 int read_planar_frame(char* path, FrameStore& store, const ConversionTables& tables) {
@@ -147,47 +192,34 @@ int read_planar_frame(char* path, FrameStore& store, const ConversionTables& tab
         }
     }
 
-    FramePlan plan;
-    std::uint8_t* buffer = store.read_buffer ? store.read_buffer : store.row_buffer;
-    const std::size_t capacity = store.read_buffer ? kReadBufferBytes : kRowBufferBytes;
+    PlanarJob job;
     // The sizes other tags keep may come from a DPX frame; the row buffer holds
     // three plane rows only up to the widest accepted frame.
-    if (plan_frame(store, plan) != 0 || !buffer || width > kMaxFrameWidth ||
+    if (plan_frame(store, job.plan) != 0 || !store.row_buffer || width > kMaxFrameWidth ||
         height > kMaxFrameHeight) {
         close_planes(planes, 3);
         return -1;
     }
-
-    const std::size_t row_bytes = static_cast<std::size_t>(width) * kBytesPerSample;
-    const auto span_capacity = static_cast<std::int32_t>(capacity / 3 / row_bytes);
-    const std::size_t plane_bytes = static_cast<std::size_t>(span_capacity) * row_bytes;
-    const bool simd = cpu_has_ssse3();
-    const bool convert = store.convert != 0;
-
-    walk_rows(
-        plan, span_capacity, plan.shift == 0,
-        [&](std::int32_t top, std::int32_t count) {
-            const std::size_t wanted = static_cast<std::size_t>(count) * row_bytes;
-            const std::int64_t at =
-                static_cast<std::int64_t>(top) * static_cast<std::int64_t>(row_bytes);
-            // A pixel is shown only where all three planes hold its sample; where
-            // any plane ends early the pixel is black.
-            std::int64_t held = static_cast<std::int64_t>(wanted);
-            for (int p = 0; p < 3; ++p) {
-                const std::int64_t n =
-                    file_read_at(planes[p], buffer + p * plane_bytes, wanted, at);
-                if (n < held) held = n;
-            }
-            if (held > 0) held -= held % static_cast<std::int64_t>(kBytesPerSample);
-            for (int p = 0; p < 3; ++p) blank_missing(buffer + p * plane_bytes, held, wanted);
-        },
-        [&](std::int32_t row_in_span, std::int32_t display) {
-            const std::uint8_t* src = buffer + static_cast<std::size_t>(row_in_span) * row_bytes;
-            std::uint8_t* dst = display_row(plan, display);
-            planar_row(src, src + plane_bytes, src + 2 * plane_bytes, dst, plan.cols_out,
-                       plan.shift, row_bytes, simd);
-            if (convert) convert_row_bgrx(tables, dst, plan.cols_out);
-        });
+    std::memcpy(job.planes, planes, sizeof planes);
+    job.row_bytes = static_cast<std::size_t>(width) * kBytesPerSample;
+    job.simd = cpu_has_ssse3();
+    job.tables = store.convert ? &tables : nullptr;
+    std::size_t capacity = kRowBufferBytes;
+    int parts = 1;
+    job.buffers[0] = store.row_buffer;
+    if (store.read_buffer) {
+        parts = share_frame(job.plan, 3 * job.row_bytes, store.convert != 0) ? 2 : 1;
+        capacity = kReadBufferBytes / parts;
+        job.buffers[0] = store.read_buffer;
+        job.buffers[1] = store.read_buffer + capacity;
+    }
+    // Each buffer holds the same rows of the three planes one after the other.
+    job.span_capacity = static_cast<std::int32_t>(capacity / 3 / job.row_bytes);
+    job.plane_bytes = static_cast<std::size_t>(job.span_capacity) * job.row_bytes;
+    if (parts == 2)
+        run_two_parts(planar_part, &job);
+    else
+        planar_part(&job, 0);
 
     store.size_recorded = 0;
     close_planes(planes, 3);

@@ -9,7 +9,7 @@ pkgs=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev)
 for what in "$@"; do
     case "$what" in
         build) ;;
-        run) pkgs+=(qt6-base-dev libgl-dev) ;;
+        run) pkgs+=(qt6-base-dev libgl-dev fonts-liberation) ;;
         test) pkgs+=(qt6-base-dev libgl-dev xvfb xauth xdotool imagemagick ffmpeg
                      clang-14 libclang-rt-14-dev valgrind
                      g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test:
 #   1. the normal (optimised) build and its tests,
-#   2. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+#   2. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer,
+#   3. the Windows program cross-built with mingw-w64 and tested under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh build test
@@ -18,3 +19,6 @@ cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKARVELIN_SANITIZE=O
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+echo "== Windows build (mingw-w64) and its tests under Wine"
+scripts/test-windows.sh

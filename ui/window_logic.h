@@ -19,6 +19,10 @@ constexpr int kCmdAbout = 901;
 constexpr int kTimerId = 1;
 constexpr int kTimerMs = 16;
 
+/// Shown when the picture at the chosen size does not fit in memory; the viewer
+/// then falls back to the next smaller size that does.
+constexpr const char* kMsgNoMemory = "Not enough memory to show the picture at this size!";
+
 /// Status bar parts: 0 file name, 1 "Frame: n/N", 2 "Step: +k".
 constexpr int kStatusParts = 3;
 
@@ -55,6 +59,9 @@ struct Window {
     Viewer viewer;
     FrontEnd front;
     bool timer_running = false;
+    /// Set while the display could not be allocated and the user has been told,
+    /// so that playback ticks do not raise the same box again and again.
+    bool display_lost = false;
 };
 
 /// Start-up before the window exists: allocates the 960x540 display, builds the
@@ -84,5 +91,5 @@ void window_drop(Window& win, const char* path);
 /// A menu command by id.
 void window_command(Window& win, int id);
 
-/// Releases what start-up allocated.
+/// Releases what start-up allocated (the front end stops its own timer).
 void window_shutdown(Window& win);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "color/bt2020.h"
+#include "core/decimate.h"
 #include "core/readers.h"
 #include "support/test_files.h"
 
@@ -357,4 +358,39 @@ TEST_F(DpxReader, ReadingFramesAllocatesNothing) {
 #else
     GTEST_SKIP() << "allocation counting needs the plain glibc allocator";
 #endif
+}
+
+TEST_F(DpxReader, FramesSharedWithTheHelperThreadMatchOneThread) {
+    // Large enough to be shared between two threads (over 1 MB of rows), cut
+    // short so that spans near the end are partly black.
+    const int w = 700, h = 290;
+    const auto rgb = test_pattern(w, h, 21);
+    std::vector<std::uint8_t> file = make_dpx_file(w, h, rgb.data());
+    const std::size_t held = static_cast<std::size_t>(w) * 6 * 250 + 100;
+    file.resize(kDpxDataOffset + held);
+    const std::string path = dir.file("shared.dpx");
+    ASSERT_EQ(write_file(path, file), 0);
+    for (int shift = 0; shift <= 3; ++shift)
+        for (int convert = 0; convert <= 1; ++convert) {
+            size_store(store, w, h, shift);
+            store.convert = convert;
+            std::vector<std::uint8_t> frames[2];
+            for (int share = 0; share <= 1; ++share) {
+                g_share_frames = share;
+                fill_display(store, 0x99);
+                ASSERT_EQ(read_dpx_frame(path.c_str(), store, tables()), 0);
+                frames[share].assign(store.pixels, store.pixels + display_bytes(store));
+            }
+            g_share_frames = 1;
+            EXPECT_EQ(frames[0], frames[1]) << "shift " << shift << " convert " << convert;
+            // The rows the file holds are right; the rows it lacks are black.
+            const std::uint8_t* top =
+                store.pixels +
+                (static_cast<std::size_t>(display_height(store)) - 1) * display_width(store) * 4;
+            std::uint8_t want[3];
+            expected_pixel(rgb, w, h, shift, 3, display_height(store) - 1, convert, want);
+            EXPECT_EQ(std::memcmp(top + 12, want, 3), 0);
+            EXPECT_EQ(store.pixels[0] | store.pixels[1] | store.pixels[2], 0);
+            EXPECT_EQ(store.pixels[3], 0x99);
+        }
 }

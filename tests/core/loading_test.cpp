@@ -1,7 +1,9 @@
 #include "core/loading.h"
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/stat.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -131,7 +133,7 @@ TEST_F(Opening, UnreadableFrameIsInvalidAndKeepsThePicture) {
     ASSERT_EQ(write_file(dir.file("short1.dpx"), {'S', 'D', 'P', 'X'}), 0);
     ASSERT_EQ(write_file(dir.file("noK1.r"), {0, 0}), 0);       // planar without a size tag
     ASSERT_EQ(write_file(dir.file("plane1.2K.r"), {0, 0}), 0);  // .g and .b missing
-    ASSERT_EQ(mkdir(dir.file("folder1.dpx").c_str(), 0700), 0);
+    ASSERT_EQ(make_folder(dir.file("folder1.dpx")), 0);
     const std::vector<std::uint16_t> huge = test_pattern(7681, 1);
     ASSERT_EQ(write_file(dir.file("wide1.dpx"), make_dpx_file(7681, 1, huge.data())), 0);
 
@@ -263,7 +265,9 @@ TEST_F(Loading, NameThatDoesNotFitThePathIsRefused) {
     open("f1.dpx");
     // A list entry longer than the room left after the folder part.
     Sequence& seq = viewer.seq;
-    const std::string long_name(300, 'n');
+    // Sized from the path limit, which is 260 on Windows and 4096 on Linux.
+    const int name_length = kPathMax / 2;
+    const std::string long_name(static_cast<std::size_t>(name_length), 'n');
     char* list = static_cast<char*>(heap_alloc_zeroed(long_name.size() + 1));
     ASSERT_NE(list, nullptr);
     std::memcpy(list, long_name.c_str(), long_name.size());
@@ -272,13 +276,13 @@ TEST_F(Loading, NameThatDoesNotFitThePathIsRefused) {
     seq.longest_name = static_cast<std::int32_t>(long_name.size());
     seq.frame_count = 1;
     seq.current_frame = 0;
-    seq.name_slot = kPathMax - 300;
+    seq.name_slot = kPathMax - name_length;
     std::memset(seq.current_path, 'd', static_cast<std::size_t>(seq.name_slot));
     seq.current_path[seq.name_slot] = '\0';
     EXPECT_EQ(load_current_frame(viewer), -1);
     EXPECT_EQ(std::strlen(seq.current_path), static_cast<std::size_t>(seq.name_slot));
     // One byte more room and it fits (and then names no file).
-    seq.name_slot = kPathMax - 301;
+    seq.name_slot = kPathMax - name_length - 1;
     seq.current_path[seq.name_slot] = '\0';
     EXPECT_EQ(load_current_frame(viewer), -1);
     EXPECT_EQ(std::strlen(seq.current_path), static_cast<std::size_t>(kPathMax) - 1);
@@ -288,7 +292,7 @@ TEST_F(Loading, NameThatDoesNotFitThePathIsRefused) {
 TEST_F(Loading, PlaybackFailureIsSilentAndKeepsThePicture) {
     const auto first = dpx("m1.dpx", 16, 8, 1);
     dpx("m2.dpx", 16, 8, 2);
-    ASSERT_EQ(mkdir(dir.file("m3.dpx").c_str(), 0700), 0);
+    ASSERT_EQ(make_folder(dir.file("m3.dpx")), 0);
     open("m1.dpx");
     ASSERT_EQ(viewer.seq.frame_count, 3);
     ASSERT_EQ(unlink(dir.file("m2.dpx").c_str()), 0);

@@ -191,10 +191,13 @@ TEST_F(PlanarReader, UpperCasePlaneNamesAreFollowed) {
     EXPECT_EQ(path.back(), 'B');
     EXPECT_EQ(count_wrong(rgb, 9, 4, false, 0), 0);
 
-    // Chosen by a lower-case letter, the lower-case planes are looked for.
+#if !defined(_WIN32)
+    // Chosen by a lower-case letter, the lower-case planes are looked for (on
+    // Windows names compare without case, so the upper-case planes would open).
     path = dir.file("clip0001.2K.r");
     EXPECT_EQ(read(path), -1);
     EXPECT_EQ(path.back(), 'r');
+#endif
 }
 
 TEST_F(PlanarReader, ShortPlanesShowBlackWhereAnyPlaneLacksData) {

@@ -1,0 +1,298 @@
+// Milliseconds per frame of the DPX and planar readers from the page cache, at
+// 3840x2160 and 7680x4320, every shift, conversion off and on, measured in
+// rounds side by side with two floors on the same files:
+//   whole  - the whole file (or each whole plane) in one read, no pixel work;
+//   rows   - pread of exactly the rows the shift needs, one call per row, into
+//            one buffer, no pixel work.
+// Also the peak resident memory of a process that reads an 8K frame at 1/1.
+// Frames are generated into a temporary folder that is removed afterwards.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "color/bt2020.h"
+#include "core/decimate.h"
+#include "core/readers.h"
+#include "tools/frame_files.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms_since(Clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// A picture with smooth ramps and fine detail, so that neighbouring pixels differ
+// as in real material: red ramps across, green down, blue is a fine checker.
+void picture_row(int width, int height, int y, std::vector<std::uint16_t>& rgb) {
+    rgb.resize(static_cast<std::size_t>(width) * 3);
+    for (int x = 0; x < width; ++x) {
+        rgb[3 * x] = static_cast<std::uint16_t>(4096 + (x * 56000LL) / width);
+        rgb[3 * x + 1] = static_cast<std::uint16_t>(4096 + (y * 56000LL) / height);
+        rgb[3 * x + 2] = static_cast<std::uint16_t>(((x ^ y) & 0x3F) * 900 + 4096);
+    }
+}
+
+bool write_dpx(const std::string& path, int width, int height) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const std::vector<std::uint8_t> header = make_dpx_header(width, height);
+    bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
+    std::vector<std::uint16_t> rgb;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 6);
+    for (int y = 0; ok && y < height; ++y) {
+        picture_row(width, height, y, rgb);
+        for (std::size_t i = 0; i < rgb.size(); ++i) {
+            row[2 * i] = static_cast<std::uint8_t>(rgb[i] >> 8);
+            row[2 * i + 1] = static_cast<std::uint8_t>(rgb[i]);
+        }
+        ok = std::fwrite(row.data(), 1, row.size(), f) == row.size();
+    }
+    return std::fclose(f) == 0 && ok;
+}
+
+bool write_planes(const std::string& base, int width, int height) {
+    bool ok = true;
+    for (int p = 0; ok && p < 3; ++p) {
+        std::FILE* f = std::fopen((base + "rgb"[p]).c_str(), "wb");
+        if (!f) return false;
+        std::vector<std::uint16_t> rgb;
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 2);
+        for (int y = 0; ok && y < height; ++y) {
+            picture_row(width, height, y, rgb);
+            for (int x = 0; x < width; ++x) {
+                const std::uint16_t s = rgb[3 * x + p] >> 4;  // 12 bits
+                row[2 * x] = static_cast<std::uint8_t>(s >> 8);
+                row[2 * x + 1] = static_cast<std::uint8_t>(s);
+            }
+            ok = std::fwrite(row.data(), 1, row.size(), f) == row.size();
+        }
+        ok = std::fclose(f) == 0 && ok;
+    }
+    return ok;
+}
+
+struct Frame {
+    bool planar;
+    int width, height;
+    std::string path;                // DPX file, or the red plane
+    std::vector<std::string> files;  // every file of the frame
+    std::size_t data_offset;         // bytes before the first row in each file
+    std::size_t row_bytes;           // bytes of one row in each file
+};
+
+// Floor: each file of the frame in one read.
+double floor_whole(const Frame& f, std::vector<std::uint8_t>& buffer) {
+    const auto t0 = Clock::now();
+    std::size_t at = 0;
+    for (const std::string& name : f.files) {
+        const int fd = ::open(name.c_str(), O_RDONLY);
+        struct stat st;
+        ::fstat(fd, &st);
+        std::size_t done = 0;
+        while (done < static_cast<std::size_t>(st.st_size)) {
+            const ssize_t n = ::read(fd, buffer.data() + at + done, st.st_size - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        at += done;
+        ::close(fd);
+    }
+    return ms_since(t0);
+}
+
+// Floor: pread of exactly the rows the shift uses, one call per row and file.
+double floor_rows(const Frame& f, int shift, std::vector<std::uint8_t>& buffer) {
+    const auto t0 = Clock::now();
+    int fds[3];
+    const int nfiles = static_cast<int>(f.files.size());
+    for (int i = 0; i < nfiles; ++i) fds[i] = ::open(f.files[i].c_str(), O_RDONLY);
+    std::size_t at = 0;
+    const int rows = f.height >> shift;
+    for (int d = rows - 1; d >= 0; --d) {
+        const std::size_t top = static_cast<std::size_t>(f.height - 1 - (d << shift));
+        for (int i = 0; i < nfiles; ++i) {
+            if (::pread(fds[i], buffer.data() + at, f.row_bytes,
+                        static_cast<off_t>(f.data_offset + top * f.row_bytes)) < 0)
+                std::abort();
+            at += f.row_bytes;
+        }
+    }
+    for (int i = 0; i < nfiles; ++i) ::close(fds[i]);
+    return ms_since(t0);
+}
+
+double time_reader(const Frame& f, FrameStore& store, const ConversionTables& tables,
+                   std::string& path) {
+    path = f.path;
+    const auto t0 = Clock::now();
+    const int r = f.planar ? read_planar_frame(path.data(), store, tables)
+                           : read_dpx_frame(path.c_str(), store, tables);
+    const double ms = ms_since(t0);
+    if (r != 0 || store.size_recorded) {
+        std::fprintf(stderr, "read failed: %s\n", f.path.c_str());
+        std::exit(1);
+    }
+    return ms;
+}
+
+long peak_kib() {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return -1;
+    char line[256];
+    long kib = -1;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmHWM: %ld", &kib) == 1) break;
+    std::fclose(f);
+    return kib;
+}
+
+// Child mode: read the frame at 1/1 a few times, then report the peak.
+int peak_child(const char* path, bool planar) {
+    ConversionTables tables{};
+    build_conversion_tables(tables);
+    FrameStore store;
+    store.source_width = 7680;
+    store.source_height = 4320;
+    store.shift = 0;
+    if (reallocate_display(store) != 0) return 1;
+    std::string p = path;
+    for (int i = 0; i < 3; ++i) {
+        p = path;
+        const int r = planar ? read_planar_frame(p.data(), store, tables)
+                             : read_dpx_frame(p.c_str(), store, tables);
+        if (r != 0) return 1;
+    }
+    std::printf("%ld\n", peak_kib());
+    release_display(store);
+    return 0;
+}
+
+long measure_peak(const char* self, const Frame& f) {
+    int pipefd[2];
+    if (::pipe(pipefd) != 0) return -1;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipefd[1], 1);
+        ::execl(self, self, "--peak", f.path.c_str(), f.planar ? "planar" : "dpx",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(pipefd[1]);
+    char text[64] = {0};
+    const ssize_t n = ::read(pipefd[0], text, sizeof text - 1);
+    ::close(pipefd[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return n > 0 ? std::atol(text) : -1;
+}
+
+void remove_frame(const Frame& f) {
+    for (const std::string& name : f.files) std::remove(name.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--peak") == 0)
+        return peak_child(argv[2], std::strcmp(argv[3], "planar") == 0);
+
+    // Runs per case: fewer for the big frames. "--quick" for a fast smoke run.
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    const char* tmp = std::getenv("TMPDIR");
+    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/karvelin-read-bench-XXXXXX";
+    if (!::mkdtemp(folder.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+
+    ConversionTables tables{};
+    build_conversion_tables(tables);
+
+    std::printf("%-6s %-9s %5s %7s %7s %7s %7s %7s %7s %7s %7s %7s\n", "format", "size", "scale",
+                "whole", "rows", "off1", "off", "on", "off1/rw", "off/row", "off/whl", "on/off");
+    long peaks[2] = {-1, -1};
+    for (int planar = 0; planar <= 1; ++planar) {
+        for (int big = 0; big <= 1; ++big) {
+            Frame f;
+            f.planar = planar;
+            f.width = big ? 7680 : 3840;
+            f.height = big ? 4320 : 2160;
+            const char* tag = big ? "8K" : "4K";
+            if (planar) {
+                const std::string base = folder + "/frame." + tag + ".";
+                if (!write_planes(base, f.width, f.height)) return 1;
+                f.path = base + "r";
+                f.files = {base + "r", base + "g", base + "b"};
+                f.data_offset = 0;
+                f.row_bytes = static_cast<std::size_t>(f.width) * 2;
+            } else {
+                f.path = folder + "/frame." + tag + ".dpx";
+                if (!write_dpx(f.path, f.width, f.height)) return 1;
+                f.files = {f.path};
+                f.data_offset = kDpxDataOffset;
+                f.row_bytes = static_cast<std::size_t>(f.width) * 6;
+            }
+            const std::size_t total = f.row_bytes * f.height * f.files.size() + kDpxDataOffset;
+            std::vector<std::uint8_t> buffer(total, 1);  // touched, so no page faults in the timing
+            floor_whole(f, buffer);                      // into the page cache
+
+            const int runs = quick ? 3 : (big ? 11 : 21);
+            for (int shift = 0; shift <= 3; ++shift) {
+                FrameStore store;
+                store.source_width = f.width;
+                store.source_height = f.height;
+                store.shift = shift;
+                if (reallocate_display(store) != 0) return 1;
+                std::string path;
+                time_reader(f, store, tables, path);  // touch the display once
+                std::vector<double> whole, rows, off1, off, on;
+                for (int i = 0; i < runs; ++i) {
+                    whole.push_back(floor_whole(f, buffer));
+                    rows.push_back(floor_rows(f, shift, buffer));
+                    store.convert = 0;
+                    g_share_frames = 0;
+                    off1.push_back(time_reader(f, store, tables, path));
+                    g_share_frames = 1;
+                    off.push_back(time_reader(f, store, tables, path));
+                    store.convert = 1;
+                    on.push_back(time_reader(f, store, tables, path));
+                }
+                const double w = median(whole), r = median(rows), o1 = median(off1),
+                             o = median(off), c = median(on);
+                std::printf("%-6s %-9s %5s %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f\n",
+                            planar ? "planar" : "dpx", big ? "7680x4320" : "3840x2160",
+                            (const char*[]){"1/1", "1/2", "1/4", "1/8"}[shift], w, r, o1, o, c,
+                            o1 / r, o / r, o / w, c / o);
+                std::fflush(stdout);
+                release_display(store);
+            }
+            if (big) peaks[planar] = measure_peak(argv[0], f);
+            remove_frame(f);
+        }
+    }
+    ::rmdir(folder.c_str());
+    std::printf(
+        "\nms per frame, median of rounds run side by side. whole, rows: the two floors;\n"
+        "off1: conversion off on one thread; off, on: conversion off/on, frames shared with\n"
+        "the helper thread when large enough.\n");
+    for (int planar = 0; planar <= 1; ++planar)
+        std::printf("peak resident, 8K %s at 1/1: %.1f MB (pixel buffer 132.7 MB)\n",
+                    planar ? "planar" : "dpx", peaks[planar] * 1024.0 / 1e6);
+    return 0;
+}

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the viewer (Release, build/release) and starts it.
+#   scripts/run.sh            opens a generated 3840x2160 demo sequence
+#   scripts/run.sh FRAME      opens the sequence FRAME belongs to
+# The demo (20 DPX frames, about 1 GB) is written once into
+# ${XDG_CACHE_HOME:-~/.cache}/karvelin/demo and reused afterwards.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+scripts/install-deps.sh build run
+
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DKARVELIN_TESTS=OFF \
+      -DKARVELIN_BENCH=OFF >/dev/null
+cmake --build build/release -j "$(nproc)" --target karvelin karvelin-mkseq
+viewer=build/release/ui/qt/karvelin
+
+if [ $# -gt 0 ]; then
+    # The viewer joins its arguments into one path; hand it over whole.
+    exec "$viewer" "$*"
+fi
+
+demo=${XDG_CACHE_HOME:-$HOME/.cache}/karvelin/demo
+first=$demo/demo_0000.dpx
+if [ ! -f "$demo/complete" ]; then
+    frames=20
+    frame_bytes=$((3840 * 2160 * 6 + 2048))
+    mkdir -p "$(dirname "$demo")"
+    # Fewer frames when the disk is short of space, but never fill it.
+    avail=$(( $(df -Pk "$(dirname "$demo")" | awk 'NR==2 {print $4}') * 1024 ))
+    while [ "$frames" -gt 2 ] && [ $((frames * frame_bytes + 256 * 1024 * 1024)) -gt "$avail" ]; do
+        frames=$((frames - 2))
+    done
+    echo "Writing the demo sequence ($frames frames of 3840x2160) to $demo ..."
+    rm -rf "$demo" "$demo.part"
+    build/release/tools/karvelin-mkseq --out "$demo.part" --name demo_ --size 3840x2160 \
+        --count "$frames" --digits 4
+    touch "$demo.part/complete"
+    mv "$demo.part" "$demo"
+fi
+exec "$viewer" "$first"

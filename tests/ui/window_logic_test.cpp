@@ -1,0 +1,413 @@
+// The window logic driven through a fake front end that records what it is asked.
+#include "ui/window_logic.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/test_files.h"
+
+namespace {
+
+struct FakeFront {
+    Window* win = nullptr;
+    int fit_width = -1;
+    int fit_height = -1;
+    int fits = 0;
+    int repaints = 0;
+    std::string status[kStatusParts];
+    bool timer = false;
+    int quits = 0;
+    int closes = 0;
+    int abouts = 0;
+    int beeps = 0;
+    /// What the Open dialog answers: a path, or Cancel when empty.
+    std::string dialog_answer;
+    std::string dialog_start;
+    int dialogs = 0;
+    bool checked[1000] = {};
+    std::vector<std::string> errors;
+};
+
+FakeFront& fake(void* c) {
+    return *static_cast<FakeFront*>(c);
+}
+
+void install(Window& win, FakeFront& f) {
+    f.win = &win;
+    f.checked[kCmdSizeQuarter] = true;
+    win.front.context = &f;
+    win.front.fit_picture = [](void* c, int w, int h) {
+        fake(c).fit_width = w;
+        fake(c).fit_height = h;
+        ++fake(c).fits;
+    };
+    // The paint handler of a real front end sets the three status parts.
+    win.front.repaint = [](void* c) {
+        ++fake(c).repaints;
+        window_paint_status(*fake(c).win);
+    };
+    win.front.set_status = [](void* c, int part, const char* text) {
+        ASSERT_GE(part, 0);
+        ASSERT_LT(part, kStatusParts);
+        fake(c).status[part] = text;
+    };
+    win.front.start_timer = [](void* c) { fake(c).timer = true; };
+    win.front.stop_timer = [](void* c) { fake(c).timer = false; };
+    win.front.quit = [](void* c) { ++fake(c).quits; };
+    win.front.close_window = [](void* c) { ++fake(c).closes; };
+    win.front.ask_open_file = [](void* c, char* path, int capacity) {
+        FakeFront& f = fake(c);
+        ++f.dialogs;
+        f.dialog_start = path;
+        if (f.dialog_answer.empty()) return false;
+        std::snprintf(path, static_cast<std::size_t>(capacity), "%s", f.dialog_answer.c_str());
+        return true;
+    };
+    win.front.show_about = [](void* c) { ++fake(c).abouts; };
+    win.front.check_menu = [](void* c, int id, bool on) { fake(c).checked[id] = on; };
+    win.front.beep = [](void* c) { ++fake(c).beeps; };
+    win.viewer.error_box = [](void* c, const char* message, const char* caption) {
+        EXPECT_STREQ(caption, "Error");
+        fake(c).errors.push_back(message);
+    };
+    win.viewer.error_context = &f;
+}
+
+int checked_sizes(const FakeFront& f) {
+    int n = 0;
+    for (int id = kCmdSizeOriginal; id <= kCmdSizeEighth; ++id) n += f.checked[id] ? 1 : 0;
+    return n;
+}
+
+/// A DPX whose header says width x height but that holds only the header: the
+/// reader shows black for the missing rows, and a 3840x2160 frame stays tiny.
+void write_header_only_dpx(const std::string& path, int width, int height) {
+    std::vector<std::uint16_t> one(3, 0);
+    std::vector<std::uint8_t> bytes = make_dpx_file(1, 1, one.data());
+    bytes.resize(kDpxDataOffset);
+    for (int i = 0; i < 4; ++i) {
+        bytes[772 + i] =
+            static_cast<std::uint8_t>(static_cast<std::uint32_t>(width) >> (24 - 8 * i));
+        bytes[776 + i] =
+            static_cast<std::uint8_t>(static_cast<std::uint32_t>(height) >> (24 - 8 * i));
+    }
+    ASSERT_EQ(write_file(path, bytes), 0);
+}
+
+/// Every pixel of the frame has the same colour, so that which frame is shown can
+/// be told from any display pixel.
+void write_flat_dpx(const std::string& path, int width, int height, std::uint16_t r,
+                    std::uint16_t g, std::uint16_t b) {
+    std::vector<std::uint16_t> rgb(static_cast<std::size_t>(width) * height * 3);
+    for (std::size_t i = 0; i < rgb.size(); i += 3) {
+        rgb[i] = r;
+        rgb[i + 1] = g;
+        rgb[i + 2] = b;
+    }
+    ASSERT_EQ(write_dpx_file(path, width, height, rgb.data()), 0);
+}
+
+/// Blue, green and red of display pixel (x, y), y counted from the top.
+std::vector<int> pixel_at(const Window& win, int x, int y) {
+    const FrameStore& s = win.viewer.store;
+    const int w = display_width(s);
+    const int h = display_height(s);
+    const std::uint8_t* p = s.pixels + (static_cast<std::size_t>(h - 1 - y) * w + x) * 4;
+    return {p[0], p[1], p[2]};
+}
+
+class WindowLogic : public ::testing::Test {
+  protected:
+    void SetUp() override { install(win, front); }
+    void TearDown() override { window_shutdown(win); }
+    void start(const char* command_line = nullptr) {
+        ASSERT_EQ(window_startup(win, command_line), 0);
+        window_created(win);
+        front.repaints = 0;
+        window_paint_status(win);
+    }
+    /// Three 64x32 frames: red, green, blue (8-bit codes 0x40, 0x80, 0xC0).
+    std::string make_small_sequence() {
+        write_flat_dpx(dir.file("clip_000.dpx"), 64, 32, 0x4000, 0, 0);
+        write_flat_dpx(dir.file("clip_001.dpx"), 64, 32, 0, 0x8000, 0);
+        write_flat_dpx(dir.file("clip_002.dpx"), 64, 32, 0, 0, 0xC000);
+        return dir.file("clip_000.dpx");
+    }
+    std::string make_4k_sequence() {
+        for (int i = 0; i < 3; ++i)
+            write_header_only_dpx(dir.file("uhd_" + std::to_string(i) + ".dpx"), 3840, 2160);
+        return dir.file("uhd_1.dpx");
+    }
+
+    TempDir dir;
+    Window win;
+    FakeFront front;
+};
+
+TEST_F(WindowLogic, StartsEmptyAt960x540WithBlackPictureAndZeroTexts) {
+    start();
+    EXPECT_EQ(front.fit_width, 960);
+    EXPECT_EQ(front.fit_height, 540);
+    EXPECT_EQ(front.status[0], "");
+    EXPECT_EQ(front.status[1], "Frame: 0/0");
+    EXPECT_EQ(front.status[2], "Step: 0");
+    EXPECT_TRUE(front.errors.empty());
+    const FrameStore& s = win.viewer.store;
+    ASSERT_NE(s.pixels, nullptr);
+    bool black = true;
+    for (std::size_t i = 0; i < 960u * 540u * 4u; ++i) black = black && s.pixels[i] == 0;
+    EXPECT_TRUE(black);
+    EXPECT_TRUE(front.checked[kCmdSizeQuarter]);
+    EXPECT_EQ(checked_sizes(front), 1);
+}
+
+TEST_F(WindowLogic, CommandLineOpensSequenceBeforeWindowExists) {
+    const std::string path = make_4k_sequence();
+    ASSERT_EQ(window_startup(win, path.c_str()), 0);
+    EXPECT_EQ(front.fits, 0) << "no window to fit during start-up";
+    window_created(win);
+    window_paint_status(win);
+    EXPECT_EQ(front.fit_width, 960);
+    EXPECT_EQ(front.fit_height, 540);
+    EXPECT_EQ(front.status[0], "uhd_1.dpx");
+    EXPECT_EQ(front.status[1], "Frame: 1/3");
+    EXPECT_TRUE(front.errors.empty());
+}
+
+TEST_F(WindowLogic, CommandLineOfOtherSizeReallocatesBeforeTheWindow) {
+    const std::string path = make_small_sequence();
+    start(path.c_str());
+    EXPECT_EQ(front.fit_width, 16);
+    EXPECT_EQ(front.fit_height, 8);
+    // The frame was read again after the reallocation: its red shows.
+    EXPECT_EQ(pixel_at(win, 3, 3), (std::vector<int>{0, 0, 0x40}));
+}
+
+TEST_F(WindowLogic, QuotedCommandLineLosesBothQuotes) {
+    const std::string path = make_small_sequence();
+    start(("\"" + path + "\"").c_str());
+    EXPECT_TRUE(front.errors.empty());
+    EXPECT_EQ(front.status[0], "clip_000.dpx");
+    EXPECT_EQ(front.status[1], "Frame: 0/3");
+}
+
+TEST_F(WindowLogic, CommandLineTooLongForThePathIsRefusedWhole) {
+    std::string path = dir.path() + "/" + std::string(kPathMax, 'a') + ".dpx";
+    start(path.c_str());
+    ASSERT_EQ(front.errors.size(), 1u);
+    EXPECT_EQ(front.errors[0], "Can't open file!");
+    EXPECT_EQ(front.status[0], "");
+    EXPECT_EQ(front.status[1], "Frame: 0/0");
+    // One character shorter than the limit with its quote fits: not refused for length.
+    std::string exact = "\"" + std::string(kPathMax - 1, 'b');
+    Window other;
+    FakeFront other_front;
+    install(other, other_front);
+    ASSERT_EQ(window_startup(other, exact.c_str()), 0);
+    ASSERT_EQ(other_front.errors.size(), 1u);
+    EXPECT_EQ(std::strlen(other.viewer.seq.current_path), static_cast<std::size_t>(kPathMax - 1));
+    window_shutdown(other);
+}
+
+TEST_F(WindowLogic, KeysSetStepAndTimerWithoutRepaint) {
+    start(make_small_sequence().c_str());
+    front.repaints = 0;
+    for (int i = 0; i < 3; ++i) window_key(win, kKeyRight);
+    EXPECT_EQ(front.status[2], "Step: +3");
+    EXPECT_TRUE(front.timer);
+    for (int i = 0; i < 5; ++i) window_key(win, kKeyLeft);
+    EXPECT_EQ(front.status[2], "Step: -2");
+    EXPECT_TRUE(front.timer);
+    window_key(win, 'X');
+    EXPECT_EQ(front.status[2], "Step: 0");
+    EXPECT_FALSE(front.timer);
+    EXPECT_EQ(front.repaints, 0);
+    window_key(win, kKeyRight);
+    window_key(win, kKeyQ);
+    EXPECT_EQ(front.quits, 1);
+    EXPECT_EQ(win.viewer.play.step, 1) << "Q leaves the step alone";
+}
+
+TEST_F(WindowLogic, RightWithNothingOpenStaysPaused) {
+    start();
+    window_key(win, kKeyRight);
+    EXPECT_FALSE(front.timer);
+    EXPECT_EQ(front.status[2], "Step: 0");
+}
+
+TEST_F(WindowLogic, TicksStepThroughFramesAndRepaint) {
+    start(make_small_sequence().c_str());
+    window_key(win, kKeyRight);
+    window_tick(win);
+    EXPECT_EQ(front.status[1], "Frame: 1/3");
+    EXPECT_EQ(front.status[0], "clip_001.dpx");
+    EXPECT_EQ(pixel_at(win, 0, 0), (std::vector<int>{0, 0x80, 0}));
+    window_tick(win);
+    window_tick(win);
+    EXPECT_EQ(front.status[1], "Frame: 0/3") << "wraps past the end";
+    EXPECT_EQ(pixel_at(win, 15, 7), (std::vector<int>{0, 0, 0x40}));
+    EXPECT_EQ(front.repaints, 3);
+}
+
+TEST_F(WindowLogic, TickIntoFrameOfOtherSizeRefitsInsteadOfMisreading) {
+    start(make_small_sequence().c_str());
+    write_flat_dpx(dir.file("clip_001.dpx"), 128, 64, 0, 0x8000, 0);
+    window_key(win, kKeyRight);
+    window_tick(win);
+    EXPECT_EQ(front.fit_width, 32);
+    EXPECT_EQ(front.fit_height, 16);
+    EXPECT_EQ(pixel_at(win, 31, 15), (std::vector<int>{0, 0x80, 0}));
+}
+
+TEST_F(WindowLogic, HalfSizeOf4kSequenceFitsResetsStepAndReloads) {
+    start(make_4k_sequence().c_str());
+    window_key(win, kKeyRight);
+    window_key(win, kKeyRight);
+    std::memset(win.viewer.seq.current_path + win.viewer.seq.name_slot, 'z', 3);
+    window_command(win, kCmdSizeHalf);
+    EXPECT_EQ(front.fit_width, 1920);
+    EXPECT_EQ(front.fit_height, 1080);
+    EXPECT_EQ(display_width(win.viewer.store), 1920);
+    EXPECT_EQ(front.status[2], "Step: 0");
+    EXPECT_TRUE(front.timer) << "the timer keeps running at step 0";
+    EXPECT_EQ(front.status[0], "uhd_1.dpx") << "the frame was loaded again";
+    EXPECT_TRUE(front.checked[kCmdSizeHalf]);
+    EXPECT_EQ(checked_sizes(front), 1);
+}
+
+TEST_F(WindowLogic, EverySizeChoiceMovesTheSingleCheck) {
+    start(make_4k_sequence().c_str());
+    const int sizes[] = {kCmdSizeOriginal, kCmdSizeEighth, kCmdSizeQuarter, kCmdSizeHalf};
+    const int widths[] = {3840, 480, 960, 1920};
+    for (int i = 0; i < 4; ++i) {
+        window_command(win, sizes[i]);
+        EXPECT_EQ(front.fit_width, widths[i]);
+        EXPECT_EQ(front.fit_height, widths[i] * 9 / 16);
+        EXPECT_TRUE(front.checked[sizes[i]]);
+        EXPECT_EQ(checked_sizes(front), 1);
+    }
+}
+
+TEST_F(WindowLogic, ChoosingTheCheckedSizeStillReallocatesAndReloads) {
+    start(make_small_sequence().c_str());
+    win.viewer.store.pixels[0] = 0x55;  // would survive without a reallocation
+    window_key(win, kKeyRight);
+    const int fits = front.fits;
+    window_command(win, kCmdSizeQuarter);
+    EXPECT_EQ(front.fits, fits + 1);
+    EXPECT_EQ(win.viewer.play.step, 0);
+    EXPECT_EQ(pixel_at(win, 0, 7), (std::vector<int>{0, 0, 0x40}));
+    EXPECT_TRUE(front.checked[kCmdSizeQuarter]);
+    EXPECT_EQ(checked_sizes(front), 1);
+}
+
+TEST_F(WindowLogic, ColorToggleChecksAndReloads) {
+    start(make_small_sequence().c_str());
+    const std::vector<int> plain = pixel_at(win, 0, 0);
+    window_command(win, kCmdConvert);
+    EXPECT_EQ(win.viewer.store.convert, 1);
+    EXPECT_TRUE(front.checked[kCmdConvert]);
+    EXPECT_NE(pixel_at(win, 0, 0), plain) << "the frame was read again, converted";
+    window_command(win, kCmdConvert);
+    EXPECT_EQ(win.viewer.store.convert, 0);
+    EXPECT_FALSE(front.checked[kCmdConvert]);
+    EXPECT_EQ(pixel_at(win, 0, 0), plain);
+}
+
+TEST_F(WindowLogic, DropOpensSequenceAndRefits) {
+    start();
+    window_drop(win, make_small_sequence().c_str());
+    window_paint_status(win);
+    EXPECT_EQ(front.fit_width, 16);
+    EXPECT_EQ(front.status[0], "clip_000.dpx");
+    EXPECT_EQ(front.status[1], "Frame: 0/3");
+    EXPECT_GT(front.repaints, 0);
+}
+
+TEST_F(WindowLogic, DropOfUnreadableFileReportsAndClosesSequence) {
+    start(make_small_sequence().c_str());
+    ASSERT_EQ(write_file(dir.file("junk_5.dpx"), std::vector<std::uint8_t>(100, 7)), 0);
+    window_drop(win, dir.file("junk_5.dpx").c_str());
+    window_drop(win, dir.file("absent_5.dpx").c_str());
+    ASSERT_EQ(front.errors.size(), 2u);
+    EXPECT_EQ(front.errors[0], "Invalid image file!");
+    EXPECT_EQ(front.errors[1], "Can't open file!");
+    EXPECT_EQ(front.status[1].substr(front.status[1].find('/')), "/0");
+    EXPECT_EQ(pixel_at(win, 0, 0), (std::vector<int>{0, 0, 0x40})) << "previous picture kept";
+}
+
+TEST_F(WindowLogic, OpenDialogStartsFromCurrentPathAndOpensChoice) {
+    const std::string first = make_small_sequence();
+    start(first.c_str());
+    write_flat_dpx(dir.file("other_7.dpx"), 64, 32, 0, 0xFF00, 0);
+    front.dialog_answer = dir.file("other_7.dpx");
+    window_command(win, kCmdOpen);
+    EXPECT_EQ(front.dialog_start, first);
+    EXPECT_EQ(front.status[0], "other_7.dpx");
+    EXPECT_EQ(pixel_at(win, 0, 0), (std::vector<int>{0, 0xFF, 0}));
+}
+
+TEST_F(WindowLogic, CancelledOpenLeavesEverythingAsItWas) {
+    start();
+    window_command(win, kCmdOpen);
+    EXPECT_EQ(front.dialogs, 1);
+    EXPECT_TRUE(front.errors.empty()) << "nothing was asked for, nothing failed";
+    EXPECT_EQ(front.status[1], "Frame: 0/0");
+
+    window_drop(win, make_small_sequence().c_str());
+    window_key(win, kKeyRight);
+    window_tick(win);
+    window_key(win, kKeyRight);
+    window_paint_status(win);
+    const int repaints = front.repaints;
+    window_command(win, kCmdOpen);
+    window_paint_status(win);
+    EXPECT_TRUE(front.errors.empty());
+    EXPECT_EQ(front.status[1], "Frame: 1/3");
+    EXPECT_EQ(front.status[2], "Step: +2") << "Cancel does not reset the step";
+    EXPECT_TRUE(front.timer);
+    EXPECT_EQ(front.repaints, repaints);
+}
+
+TEST_F(WindowLogic, DisplayThatCannotBeAllocatedIsReportedAndNeverWrittenThrough) {
+    start(make_small_sequence().c_str());
+    // A source size the store refuses stands in for memory running out.
+    win.viewer.store.source_width = kMaxFrameWidth * 2;
+    window_command(win, kCmdSizeHalf);
+    ASSERT_EQ(front.errors.size(), 1u);
+    EXPECT_EQ(front.errors[0], kMsgNoMemory);
+    EXPECT_EQ(win.viewer.store.pixels, nullptr);
+    EXPECT_EQ(front.fit_width, 0);
+    EXPECT_EQ(checked_sizes(front), 1);
+    // Playback and the Color menu go on without touching a buffer.
+    window_key(win, kKeyRight);
+    window_tick(win);
+    window_tick(win);
+    window_command(win, kCmdConvert);
+    EXPECT_EQ(front.errors.size(), 1u) << "one box per loss, not one per tick";
+    // A frame of a readable size brings the picture back.
+    win.viewer.store.source_width = 64;
+    window_command(win, kCmdSizeQuarter);
+    EXPECT_EQ(front.fit_width, 16);
+    EXPECT_NE(win.viewer.store.pixels, nullptr);
+    EXPECT_TRUE(front.checked[kCmdSizeQuarter]);
+    EXPECT_EQ(checked_sizes(front), 1);
+}
+
+TEST_F(WindowLogic, MenuCommandsExitAboutAndUnknown) {
+    start();
+    window_command(win, kCmdAbout);
+    EXPECT_EQ(front.abouts, 1);
+    EXPECT_EQ(front.repaints, 1);
+    window_command(win, kCmdExit);
+    EXPECT_EQ(front.closes, 1);
+    window_command(win, 555);
+    EXPECT_EQ(front.beeps, 1);
+    EXPECT_EQ(front.quits, 0);
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+#include "ui/win32/front_win32.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ui/win32/resource.h"
+
+namespace {
+
+std::string path_of(const char* command_line, int capacity = kPathMax, int* result = nullptr) {
+    std::vector<char> out(static_cast<std::size_t>(capacity), 'X');
+    const int r = command_line_path(command_line, out.data(), capacity);
+    if (result) *result = r;
+    return out.data();
+}
+
+// Wine without an X display cannot create windows; the Windows test script
+// runs these tests under Xvfb, elsewhere they skip.
+bool can_create_windows() {
+    HWND probe = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+    if (probe == nullptr) return false;
+    DestroyWindow(probe);
+    return true;
+}
+
+}  // namespace
+
+TEST(CommandLine, TheTextAfterTheProgramNameIsOnePathWithoutItsQuotes) {
+    // What Explorer passes: both quotes go, so the chosen frame's own name is kept.
+    EXPECT_EQ(path_of("\"C:\\Program Files\\k.exe\" \"D:\\my seq\\Cafe_00042.dpx\""),
+              "D:\\my seq\\Cafe_00042.dpx");
+    // Unquoted, spaces and all, taken whole.
+    EXPECT_EQ(path_of("k.exe D:\\my seq\\Cafe_00042.dpx  "), "D:\\my seq\\Cafe_00042.dpx");
+    EXPECT_EQ(path_of("k.exe\t\t\"D:\\a.dpx\"  "), "D:\\a.dpx");
+    // An opening quote with no closing one.
+    EXPECT_EQ(path_of("k.exe \"D:\\a b.dpx"), "D:\\a b.dpx");
+    // Nothing named.
+    EXPECT_EQ(path_of("\"C:\\k k\\k.exe\""), "");
+    EXPECT_EQ(path_of("k.exe   "), "");
+    EXPECT_EQ(path_of("k.exe \"\""), "");
+    EXPECT_EQ(path_of(nullptr), "");
+}
+
+TEST(CommandLine, APathThatDoesNotFitIsRefusedWhole) {
+    const std::string fits(kPathMax - 1, 'a');
+    int result = 1;
+    EXPECT_EQ(path_of(("k.exe \"" + fits + "\"").c_str(), kPathMax, &result), fits);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(path_of(("k.exe " + fits + "b").c_str(), kPathMax, &result), "");
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(path_of("k.exe abc", 3, &result), "");
+    EXPECT_EQ(result, -1);
+}
+
+TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheQuarterSizeChecked) {
+    HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), "MAINMENU");
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(GetMenuItemCount(menu), 4);
+    std::vector<int> ids;
+    for (int i = 0; i < 4; ++i) {
+        HMENU sub = GetSubMenu(menu, i);
+        ASSERT_NE(sub, nullptr);
+        for (int j = 0; j < GetMenuItemCount(sub); ++j)
+            ids.push_back(static_cast<int>(GetMenuItemID(sub, j)));
+    }
+    // The separator reports id 0.
+    EXPECT_EQ(ids, (std::vector<int>{kCmdOpen, 0, kCmdExit, kCmdSizeOriginal, kCmdSizeHalf,
+                                     kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert, kCmdAbout}));
+    for (int id : {kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert})
+        EXPECT_EQ((GetMenuState(menu, static_cast<UINT>(id), MF_BYCOMMAND) & MF_CHECKED) != 0,
+                  id == kCmdSizeQuarter)
+            << id;
+    DestroyMenu(menu);
+}
+
+TEST(Resources, IconAndAManifestAskingOnlyForTheInvokersLevel) {
+    HMODULE module = GetModuleHandleA(nullptr);
+    HICON icon =
+        static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(IDI_ICON), IMAGE_ICON, 32, 32, 0));
+    EXPECT_NE(icon, nullptr);
+    if (icon) DestroyIcon(icon);
+
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(found, nullptr);
+    const char* data = static_cast<const char*>(LockResource(LoadResource(module, found)));
+    ASSERT_NE(data, nullptr);
+    const std::string manifest(data, SizeofResource(module, found));
+    EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+    // Nothing else: no common-controls dependency, no DPI or compatibility claims.
+    EXPECT_EQ(manifest.find("dependency"), std::string::npos);
+    EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
+    EXPECT_EQ(manifest.find("compatibility"), std::string::npos);
+}
+
+TEST(AboutBox, LayoutAndClosingByOkOrCancel) {
+    if (!can_create_windows()) GTEST_SKIP() << "no display";
+    HWND dialog =
+        CreateDialogParamA(GetModuleHandleA(nullptr), "ABOUTDLG", nullptr, about_dialog_proc, 0);
+    ASSERT_NE(dialog, nullptr);
+    char text[64] = {};
+    GetWindowTextA(dialog, text, sizeof text);
+    EXPECT_STREQ(text, "About");
+    HWND ok = GetDlgItem(dialog, IDOK);
+    ASSERT_NE(ok, nullptr);
+    GetWindowTextA(ok, text, sizeof text);
+    EXPECT_STREQ(text, "OK");
+    // The button sits at 55,102 and is 40x14 dialog units (the dialog manager
+    // converts the position and the size separately).
+    RECT at{55, 102, 0, 0}, size{0, 0, 40, 14};
+    MapDialogRect(dialog, &at);
+    MapDialogRect(dialog, &size);
+    RECT actual{};
+    GetWindowRect(ok, &actual);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
+    EXPECT_EQ(actual.left, at.left);
+    EXPECT_EQ(actual.top, at.top);
+    EXPECT_EQ(actual.right - actual.left, size.right);
+    EXPECT_EQ(actual.bottom - actual.top, size.bottom);
+    int controls = 0;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) ++controls;
+    EXPECT_EQ(controls, 9);
+
+    // Initialisation and unknown commands: not handled / handled, box stays.
+    EXPECT_EQ(about_dialog_proc(dialog, WM_INITDIALOG, 0, 0), FALSE);
+    EXPECT_EQ(about_dialog_proc(dialog, WM_COMMAND, MAKEWPARAM(77, 0), 0), TRUE);
+    ShowWindow(dialog, SW_SHOW);
+    EXPECT_TRUE(IsWindowVisible(dialog));
+    // Cancel (Esc or the close box) ends it like OK.
+    EXPECT_EQ(about_dialog_proc(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0), TRUE);
+    EXPECT_FALSE(IsWindowVisible(dialog));
+    DestroyWindow(dialog);
+}
+
+TEST(StatusBar, PartsEndAtWidthMinus250AndMinus110AndTheFarRight) {
+    if (!can_create_windows()) GTEST_SKIP() << "no display";
+    HWND parent = CreateWindowA("STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 800, 300, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(parent, nullptr);
+    HWND bar =
+        CreateStatusWindowA(WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, "hoge", parent, kStatusBarId);
+    ASSERT_NE(bar, nullptr);
+    layout_status_parts(bar);
+    RECT r{};
+    GetClientRect(bar, &r);
+    int edges[4] = {};
+    ASSERT_EQ(SendMessageA(bar, SB_GETPARTS, 4, reinterpret_cast<LPARAM>(edges)), 3);
+    EXPECT_EQ(edges[0], r.right - 250);
+    EXPECT_EQ(edges[1], r.right - 110);
+    EXPECT_EQ(edges[2], -1);
+    DestroyWindow(parent);
+}

@@ -1,0 +1,54 @@
+// The viewer program: start-up in the order the window logic expects, then the
+// Qt event loop.
+#include <QApplication>
+#include <QIcon>
+#include <cstdio>
+#include <cstdlib>
+
+#include "ui/qt/qt_front_end.h"
+
+namespace {
+
+QtMessageHandler g_previous_handler = nullptr;
+
+/// Qt ends the process with abort() when it cannot reach a display; say why in
+/// plain words and end with exit code 1 instead.
+void message_handler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "karvelin: cannot open the window: %s\n", qPrintable(message));
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    if (g_previous_handler) g_previous_handler(type, context, message);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    g_previous_handler = qInstallMessageHandler(message_handler);
+    QApplication app(argc, argv);
+    if (QGuiApplication::primaryScreen() == nullptr) {
+        std::fprintf(stderr, "karvelin: cannot open the window: no screen\n");
+        return 1;
+    }
+    QApplication::setApplicationName(QStringLiteral("Karvelin"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("karvelin")));
+
+    // QApplication took its own options out of argv; what is left is the path.
+    const QByteArray path = command_line_path(argc, argv);
+    static Window win;
+    install_error_boxes(win);
+    if (window_startup(win, path.constData()) != 0) {
+        std::fprintf(stderr, "karvelin: not enough memory for the picture\n");
+        return 1;
+    }
+    int code = 0;
+    {
+        MainWindow main_window(win);
+        window_created(win);
+        main_window.show();
+        code = app.exec();
+    }
+    window_shutdown(win);
+    return code;
+}

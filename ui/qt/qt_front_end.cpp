@@ -1,0 +1,475 @@
+#include "ui/qt/qt_front_end.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QPushButton>
+#include <QSizeGrip>
+#include <QStyle>
+#include <QStyleOption>
+#include <QUrl>
+#include <cmath>
+#include <cstring>
+
+#ifndef KARVELIN_VERSION
+#define KARVELIN_VERSION "0.0"
+#endif
+
+namespace {
+
+constexpr const char* kTitle = "Karvelin";
+/// What lies outside the picture (the stock gray brush).
+const QColor kOutsideGray(128, 128, 128);
+
+/// Copies display rows into a 32-bit image laid out top-down, turning the
+/// bottom-up buffer the right way up; the fourth byte is made opaque because the
+/// readers never write it and a backing store may honour it.
+void copy_rows_flipped(const std::uint8_t* pixels, int width, int height, QImage& target, QPoint at,
+                       QRect clip) {
+    const QRect area = QRect(at, QSize(width, height)).intersected(clip).intersected(target.rect());
+    if (area.isEmpty()) return;
+    const int x0 = area.left() - at.x();
+    const int count = area.width();
+    for (int ty = area.top(); ty <= area.bottom(); ++ty) {
+        const int row = ty - at.y();  // 0 = top line of the picture
+        const std::uint32_t* src = reinterpret_cast<const std::uint32_t*>(
+                                       pixels + static_cast<std::size_t>(height - 1 - row) *
+                                                    static_cast<std::size_t>(width) * 4) +
+                                   x0;
+        std::uint32_t* dst = reinterpret_cast<std::uint32_t*>(target.scanLine(ty)) + area.left();
+        for (int i = 0; i < count; ++i) dst[i] = src[i] | 0xFF000000u;
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- picture
+
+PictureWidget::PictureWidget(Window& win, QWidget* parent) : QWidget(parent), win_(win) {
+    // Every pixel is painted here; Qt need not clear the area first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void PictureWidget::paintEvent(QPaintEvent* event) {
+    QElapsedTimer clock;
+    clock.start();
+    const FrameStore& store = win_.viewer.store;
+    const int w = store.pixels ? display_width(store) : 0;
+    const int h = store.pixels ? display_height(store) : 0;
+    const qreal dpr = devicePixelRatioF();
+    QPainter painter(this);
+
+    // The picture's extent in this widget's logical coordinates.
+    const QRectF picture_rect(0, 0, w / dpr, h / dpr);
+    bool drawn = false;
+    if (w > 0 && h > 0) {
+        // Fast path: the widget paints into the window's 32-bit backing store;
+        // write the rows straight into it, flipped, with no intermediate image.
+        QPaintEngine* engine = painter.paintEngine();
+        QPaintDevice* device = engine ? engine->paintDevice() : nullptr;
+        const QTransform t = painter.deviceTransform();
+        if (device && device->devType() == QInternal::Image && t.type() <= QTransform::TxScale &&
+            std::abs(t.m11() - dpr) < 1e-6 && std::abs(t.m22() - dpr) < 1e-6) {
+            QImage* target = static_cast<QImage*>(device);
+            const QImage::Format f = target->format();
+            if (f == QImage::Format_RGB32 || f == QImage::Format_ARGB32_Premultiplied ||
+                f == QImage::Format_ARGB32) {
+                const QPoint origin(static_cast<int>(std::lround(t.dx())),
+                                    static_cast<int>(std::lround(t.dy())));
+                const QRect widget_device(origin,
+                                          QSize(static_cast<int>(std::ceil(width() * dpr)),
+                                                static_cast<int>(std::ceil(height() * dpr))));
+                copy_rows_flipped(store.pixels, w, h, *target, origin, widget_device);
+                drawn = true;
+                ++direct_paints;
+            }
+        }
+        if (!drawn) {
+            // Any other device: one image per row, each a plain blit at device scale.
+            for (int row = 0; row < h; ++row) {
+                if (row / dpr > event->rect().bottom() + 1) break;
+                QImage line(store.pixels + static_cast<std::size_t>(h - 1 - row) *
+                                               static_cast<std::size_t>(w) * 4,
+                            w, 1, static_cast<qsizetype>(w) * 4, QImage::Format_RGB32);
+                line.setDevicePixelRatio(dpr);
+                painter.drawImage(QPointF(0, row / dpr), line);
+            }
+            ++painter_paints;
+        }
+    }
+    // Gray to the right of and below the picture.
+    const QRectF all(rect());
+    if (picture_rect.right() < all.right())
+        painter.fillRect(
+            QRectF(picture_rect.right(), 0, all.right() - picture_rect.right() + 1, all.height()),
+            kOutsideGray);
+    if (picture_rect.bottom() < all.bottom())
+        painter.fillRect(QRectF(0, picture_rect.bottom(), picture_rect.width(),
+                                all.bottom() - picture_rect.bottom() + 1),
+                         kOutsideGray);
+    painter.end();
+    // The paint handler refreshes the three status parts in order.
+    window_paint_status(win_);
+    paint_nanoseconds += clock.nsecsElapsed();
+}
+
+// ---------------------------------------------------------------- status bar
+
+PartStatusBar::PartStatusBar(QWidget* parent) : QStatusBar(parent) {
+    setSizeGripEnabled(true);
+    setMinimumHeight(fontMetrics().height() + 8);
+    texts_[0] = QStringLiteral("hoge");
+}
+
+int PartStatusBar::part_right(int part) const {
+    const int w = width();
+    switch (part) {
+        case 0:
+            return std::max(0, w - 250);
+        case 1:
+            return std::max(0, w - 110);
+        default:
+            return w;
+    }
+}
+
+void PartStatusBar::set_part(int part, const QString& text) {
+    if (part < 0 || part >= kStatusParts || texts_[part] == text) return;
+    texts_[part] = text;
+    update();
+}
+
+void PartStatusBar::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), palette().window());
+    int left = 0;
+    for (int part = 0; part < kStatusParts; ++part) {
+        const int right = part_right(part);
+        if (right <= left) continue;
+        QRect box(left, 1, right - left - 2, height() - 2);
+        if (part < kStatusParts - 1) {
+            // A sunken divider at the part's right edge.
+            p.setPen(palette().color(QPalette::Dark));
+            p.drawLine(right - 2, 3, right - 2, height() - 4);
+            p.setPen(palette().color(QPalette::Light));
+            p.drawLine(right - 1, 3, right - 1, height() - 4);
+        }
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(box.adjusted(4, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                   texts_[part]);
+        left = right;
+    }
+}
+
+// ---------------------------------------------------------------- About box
+
+AboutDialog::AboutDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint) {
+    setWindowTitle(QStringLiteral("About"));
+    setModal(true);
+    // Arial 10 pt; fontconfig gives its metric-compatible substitute where Arial
+    // itself is not installed, so the dialog units come out the same size.
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSize(10);
+    setFont(font);
+    const QFontMetrics fm(font);
+    // Dialog base units as the system computes them: the average width of the 52
+    // letters, rounded, and the font's height.
+    const int letters = fm.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    base_x_ = std::max(1, (letters / 26 + 1) / 2);
+    base_y_ = std::max(1, fm.height());
+
+    auto label = [&](const char* text, int x, int y, int w, int h, bool centred) {
+        auto* l = new QLabel(QString::fromLatin1(text), this);
+        l->setGeometry(dialog_rect(x, y, w, h));
+        l->setAlignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
+        return l;
+    };
+    label("Karvelin", 5, 6, 140, 8, true);
+    label("Version " KARVELIN_VERSION, 62, 18, 70, 8, true);
+    auto* frame = new QFrame(this);
+    frame->setFrameStyle(QFrame::Box | QFrame::Sunken);  // etched
+    frame->setGeometry(dialog_rect(6, 30, 138, 66));
+    label("Keyboard operation", 15, 34, 110, 8, false);
+    label("[->]: Move forward", 30, 46, 90, 8, false);
+    label("[<-]: Move backward", 30, 58, 90, 8, false);
+    label("[Q]: Quit", 30, 70, 90, 8, false);
+    label("Other keys: Pause", 30, 82, 90, 8, false);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setGeometry(dialog_rect(55, 102, 40, 14));
+    ok->setDefault(true);
+    ok->setAutoDefault(true);
+    // OK, Esc (reject) and the close box all simply end the dialog.
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    setFixedSize(dialog_rect(0, 0, 150, 120).size());
+}
+
+QRect AboutDialog::dialog_rect(int x, int y, int width, int height) const {
+    auto px = [](int units, int base, int div) { return (units * base + div / 2) / div; };
+    return QRect(px(x, base_x_, 4), px(y, base_y_, 8), px(width, base_x_, 4),
+                 px(height, base_y_, 8));
+}
+
+// ---------------------------------------------------------------- main window
+
+namespace {
+
+MainWindow& main_of(void* context) {
+    return *static_cast<MainWindow*>(context);
+}
+
+void error_box_hook(void* context, const char* message, const char* caption) {
+    auto* show = static_cast<std::function<void(const QString&, const QString&)>*>(context);
+    (*show)(QString::fromLocal8Bit(message), QString::fromLocal8Bit(caption));
+}
+
+void plain_error_box(const QString& message, const QString& caption) {
+    // Modal, no owner, the message and a single OK button.
+    QMessageBox box(QMessageBox::NoIcon, caption, message, QMessageBox::Ok);
+    box.exec();
+}
+
+std::function<void(const QString&, const QString&)> g_plain_error_box = plain_error_box;
+
+}  // namespace
+
+void install_error_boxes(Window& win) {
+    win.viewer.error_box = error_box_hook;
+    win.viewer.error_context = &g_plain_error_box;
+}
+
+MainWindow::MainWindow(Window& win) : win_(win) {
+    setWindowTitle(QString::fromLatin1(kTitle));
+    setAcceptDrops(true);
+    setFocusPolicy(Qt::StrongFocus);
+    build_menus();
+    picture_ = new PictureWidget(win_, this);
+    setCentralWidget(picture_);
+    status_ = new PartStatusBar(this);
+    setStatusBar(status_);
+
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(kTimerMs);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        QElapsedTimer clock;
+        clock.start();
+        window_tick(win_);
+        ++ticks;
+        tick_nanoseconds += clock.nsecsElapsed();
+    });
+
+    ask_open_file = [this](const QString& start) {
+        QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
+        // The visible names are the familiar ones; the patterns behind them
+        // are what the file systems here understand.
+        const QString filters = QStringLiteral(
+            "DPX/RGB Files (*.dpx, *.[rgb]) (*.dpx *.r *.g *.b);;All Files (*.*) (*)");
+        return QFileDialog::getOpenFileName(this, QString(), start, filters, nullptr, options);
+    };
+    show_error = plain_error_box;
+    show_about = [this] {
+        AboutDialog about(this);
+        about.exec();
+    };
+    install_front_end();
+}
+
+MainWindow::~MainWindow() {
+    timer_.stop();
+    install_error_boxes(win_);
+}
+
+void MainWindow::build_menus() {
+    struct Item {
+        int id;  // 0 = separator
+        const char* text;
+    };
+    auto add_menu = [this](const char* title, std::initializer_list<Item> items) {
+        QMenu* menu = menuBar()->addMenu(QString::fromLatin1(title));
+        for (const Item& item : items) {
+            if (item.id == 0) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* a = menu->addAction(QString::fromLatin1(item.text));
+            a->setData(item.id);
+            const int id = item.id;
+            connect(a, &QAction::triggered, this, [this, id] { window_command(win_, id); });
+            actions_[id] = a;
+        }
+    };
+    add_menu("File(&F)", {{kCmdOpen, "Open(&O)..."}, {0, nullptr}, {kCmdExit, "Exit(&X)"}});
+    add_menu("Size(&S)", {{kCmdSizeOriginal, "Original Size(&O)"},
+                          {kCmdSizeHalf, "1/2 Size(&H)"},
+                          {kCmdSizeQuarter, "1/4 Size(&Q)"},
+                          {kCmdSizeEighth, "1/8 Size(&E)"}});
+    add_menu("Color(&C)", {{kCmdConvert, "Convert to BT.709(&C)"}});
+    add_menu("Help(&H)", {{kCmdAbout, "About(&A)..."}});
+    // Qt toggles a checkable item before it reports the click; the window logic,
+    // called from that report, then sets the marks it wants, so exactly one Size
+    // item stays checked even when the checked one is chosen again.
+    for (int id : {kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert}) {
+        QAction* a = actions_[id];
+        a->setCheckable(true);
+        a->setChecked(id == kCmdSizeQuarter);
+    }
+}
+
+QAction* MainWindow::action(int id) const {
+    auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void MainWindow::install_front_end() {
+    FrontEnd& f = win_.front;
+    f.context = this;
+    f.fit_picture = [](void* c, int w, int h) { main_of(c).fit_picture(w, h); };
+    f.repaint = [](void* c) { main_of(c).repaint_now(); };
+    f.set_status = [](void* c, int part, const char* text) {
+        main_of(c).status()->set_part(part, QString::fromLocal8Bit(text));
+    };
+    f.start_timer = [](void* c) { main_of(c).timer().start(); };
+    f.stop_timer = [](void* c) { main_of(c).timer().stop(); };
+    f.quit = [](void* c) {
+        main_of(c).quit_requested = true;
+        QCoreApplication::exit(0);
+    };
+    f.close_window = [](void* c) { main_of(c).close(); };
+    f.ask_open_file = [](void* c, char* path, int capacity) {
+        MainWindow& m = main_of(c);
+        const QString chosen = m.ask_open_file(QFile::decodeName(QByteArray(path)));
+        if (chosen.isEmpty()) return false;
+        const QByteArray bytes = QFile::encodeName(chosen);
+        if (bytes.size() >= capacity) {
+            // Too long for the current path: refused rather than cut short.
+            ::show_error(m.window_state().viewer, kMsgCantOpen);
+            return false;
+        }
+        std::memcpy(path, bytes.constData(), static_cast<std::size_t>(bytes.size()) + 1);
+        return true;
+    };
+    f.show_about = [](void* c) { main_of(c).show_about(); };
+    f.check_menu = [](void* c, int id, bool on) {
+        if (QAction* a = main_of(c).action(id)) a->setChecked(on);
+    };
+    f.beep = [](void*) { QApplication::beep(); };
+    win_.viewer.error_box = error_box_hook;
+    win_.viewer.error_context = &show_error;
+}
+
+QSize MainWindow::picture_device_size() const {
+    const qreal dpr = picture_->devicePixelRatioF();
+    return QSize(static_cast<int>(std::lround(picture_->width() * dpr)),
+                 static_cast<int>(std::lround(picture_->height() * dpr)));
+}
+
+void MainWindow::fit_picture(int width, int height) {
+    const qreal dpr = devicePixelRatioF();
+    // Logical size whose device size covers the display exactly (or by the
+    // fraction of a pixel a non-integer scale factor forces).
+    const QSize want(static_cast<int>(std::ceil(width / dpr)),
+                     static_cast<int>(std::ceil(height / dpr)));
+    if (layout()) layout()->activate();
+    // The frame around the picture: menu bar above, status bar below.
+    const QSize extra = size() - picture_->size();
+    resize(want + extra);
+    if (layout()) layout()->activate();
+    // A menu bar that wrapped at the new width changes the extra height; one more
+    // pass settles it.
+    if (picture_->size() != want) {
+        resize(want + (size() - picture_->size()));
+        if (layout()) layout()->activate();
+    }
+}
+
+void MainWindow::repaint_now() {
+    picture_->repaint();
+}
+
+void MainWindow::open_dropped(const QString& local_path) {
+    const QByteArray bytes = QFile::encodeName(local_path);
+    window_drop(win_, bytes.constData());
+}
+
+int virtual_key_for(int qt_key, Qt::KeyboardModifiers modifiers) {
+    if (modifiers & Qt::AltModifier) return -1;
+    switch (qt_key) {
+        case Qt::Key_Alt:
+        case Qt::Key_AltGr:
+        case Qt::Key_F10:
+            return -1;
+        case Qt::Key_Right:
+            return kKeyRight;
+        case Qt::Key_Left:
+            return kKeyLeft;
+        case Qt::Key_Shift:
+            return 0x10;
+        case Qt::Key_Control:
+            return 0x11;
+        default:
+            break;
+    }
+    // Letters and digits have the same codes in both worlds; everything else is
+    // just "another key" and pauses.
+    if ((qt_key >= Qt::Key_A && qt_key <= Qt::Key_Z) ||
+        (qt_key >= Qt::Key_0 && qt_key <= Qt::Key_9))
+        return qt_key;
+    return 0xFF;
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    const int vk = virtual_key_for(event->key(), event->modifiers());
+    if (vk < 0) {
+        QMainWindow::keyPressEvent(event);
+        return;
+    }
+    // Auto-repeated presses count like the system's repeated key-down messages.
+    window_key(win_, vk);
+    event->accept();
+}
+
+namespace {
+
+QString first_local_file(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) return QString();
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) return url.toLocalFile();
+    return QString();
+}
+
+}  // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!first_local_file(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QString path = first_local_file(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    open_dropped(path);
+}
+
+QByteArray command_line_path(int argc, char** argv) {
+    QByteArray path;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) path += ' ';
+        path += argv[i];
+    }
+    return path;
+}

@@ -1,0 +1,54 @@
+// The Win32 front end: the window class, the window procedure and the FrontEnd
+// calls of the shared window logic, on the ANSI entry points.
+#pragma once
+
+#include <windows.h>
+
+#include "ui/window_logic.h"
+
+/// Class name and title of the main window.
+constexpr const char* kWindowClass = "Karvelin";
+/// Control id of the status bar.
+constexpr int kStatusBarId = 1;
+
+/// Everything the program keeps: the shared window state plus the handles.
+struct Win32App {
+    Window win;
+    HINSTANCE instance = nullptr;
+    HWND hwnd = nullptr;
+    HWND status = nullptr;
+    HMENU menu = nullptr;
+};
+
+/// Fills app.win.front with the Win32 implementations and installs the message
+/// box as the viewer's error box.
+void install_win32_front(Win32App& app);
+
+/// Copies the path named on a command line (`command_line` as GetCommandLineA
+/// gives it, program name first) into `out`: the text after the program name,
+/// taken whole as one path, without surrounding blanks and without the double
+/// quotes around it. Returns 0 (with an empty `out` when nothing was named), or
+/// -1 when the path does not fit `capacity` bytes (`out` is then empty).
+int command_line_path(const char* command_line, char* out, int capacity);
+
+/// Registers the window class (menu MAINMENU, default application icon, arrow
+/// cursor, gray brush, redraw on resize). Returns 0 or -1.
+int register_window_class(HINSTANCE instance);
+
+/// Creates the main window at its default position, sized to the display.
+/// Returns the window or nullptr.
+HWND create_main_window(Win32App& app);
+
+/// The main window's procedure; the app comes with WM_CREATE's parameters.
+LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+
+/// The About box's procedure: OK and Cancel close it with result 0; every
+/// command counts as handled, every other message as not handled.
+INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam);
+
+/// Sets the status bar's three parts from its current width.
+void layout_status_parts(HWND status);
+
+/// Writes one line to the file named by KARVELIN_TRACE, when the program was
+/// built with KARVELIN_TRACE_HOOK and the variable is set; otherwise nothing.
+void trace_line(const char* format, ...);

@@ -1,0 +1,48 @@
+// karvelin.exe: start-up and the message loop.
+#include <windows.h>
+
+#include "ui/win32/front_win32.h"
+
+namespace {
+
+// The viewer state is large (conversion tables, paths) and lives for the whole
+// run, so it is not put on the stack.
+Win32App g_app;
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+    install_win32_front(g_app);
+    g_app.instance = instance;
+
+    char path[kPathMax];
+    const bool too_long = command_line_path(GetCommandLineA(), path, sizeof path) != 0;
+    if (window_startup(g_app.win, path[0] != '\0' ? path : nullptr) != 0) return 1;
+    // A named path that does not fit is refused like any file that cannot be opened.
+    if (too_long) show_error(g_app.win.viewer, kMsgCantOpen);
+
+    if (register_window_class(instance) != 0) {
+        trace_line("exit 1 (class)");
+        return 1;
+    }
+    HWND hwnd = create_main_window(g_app);
+    if (hwnd == nullptr) {
+        trace_line("exit 1 (window, error %lu)", GetLastError());
+        return 1;
+    }
+    ShowWindow(hwnd, show);
+    UpdateWindow(hwnd);
+    DragAcceptFiles(hwnd, TRUE);
+
+    MSG msg{};
+    int got;
+    // GetMessage returns -1 on an error; looping on it would spin forever.
+    while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    const int code = got < 0 ? 1 : static_cast<int>(msg.wParam);
+    window_shutdown(g_app.win);
+    trace_line("exit %d", code);
+    return code;
+}
