@@ -40,36 +40,19 @@ inline std::uint8_t sample8(const std::uint8_t* s) {
     return static_cast<std::uint8_t>(((s[0] << 4) & 0xFF) | (s[1] >> 4));
 }
 
+// Every display pixel against plain decimation of the planes: black where any
+// plane ends before the pixel's sample.
 void verify_pixels(const fuzz::GuardedStore& gs, const Planes& planes, std::int32_t width,
                    std::int32_t height) {
-    const FrameStore& store = gs.store;
-    const std::int32_t f = 1 << store.shift;
-    const std::int32_t dw = display_width(store), dh = display_height(store);
-    const std::int32_t cols_out = std::min((width - 1) / f + 1, dw);
-    const std::int32_t rows_out = std::min((height - 1) / f + 1, dh);
     const std::size_t held = std::min({planes.length[0], planes.length[1], planes.length[2]});
-    for (std::int32_t d = 0; d < dh; ++d) {
-        for (std::int32_t c = 0; c < dw; ++c) {
-            const std::size_t at = (static_cast<std::size_t>(d) * dw + c) * 4;
-            const std::uint8_t* px = store.pixels + at;
-            if (d < rows_out && c < cols_out) {
-                const std::size_t row = static_cast<std::size_t>(height - 1 - d * f);
-                const std::size_t o =
-                    (row * static_cast<std::size_t>(width) + static_cast<std::size_t>(c) * f) * 2;
-                std::uint8_t want[4] = {0, 0, 0, 0};
-                if (o + 2 <= held) {
-                    want[0] = sample8(planes.data[2] + o);
-                    want[1] = sample8(planes.data[1] + o);
-                    want[2] = sample8(planes.data[0] + o);
-                }
-                if (store.convert) convert_row_bgrx(fuzz::tables(), want, 1);
-                FUZZ_CHECK(px[0] == want[0] && px[1] == want[1] && px[2] == want[2]);
-            } else {
-                for (int k = 0; k < 3; ++k) FUZZ_CHECK(px[k] == fuzz::fill_byte(at + k));
-            }
-            FUZZ_CHECK(px[3] == fuzz::fill_byte(at + 3));
-        }
-    }
+    fuzz::verify_display(
+        gs.store, width, height, [&](std::int32_t row, std::int32_t col, std::uint8_t* bgr) {
+            const std::size_t o = (static_cast<std::size_t>(row) * width + col) * 2;
+            const bool all = o + 2 <= held;
+            bgr[0] = all ? sample8(planes.data[2] + o) : 0;
+            bgr[1] = all ? sample8(planes.data[1] + o) : 0;
+            bgr[2] = all ? sample8(planes.data[0] + o) : 0;
+        });
 }
 
 // Nothing of the store may change: size, flag, header and every pixel.

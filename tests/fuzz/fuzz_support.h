@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "color/bt2020.h"
 #include "core/decimate.h"
@@ -171,6 +173,43 @@ inline void fill_display(std::uint8_t* pixels, std::size_t bytes) {
 
 inline std::uint8_t fill_byte(std::size_t i) {
     return static_cast<std::uint8_t>(0xA5 ^ (i * 7));
+}
+
+/// Checks every display pixel against plain decimation of a `width` x `height`
+/// source: display row d shows the source row d*f from the bottom, column c the
+/// source column c*f, and `source(row_from_top, column, bgr)` gives that sample's
+/// blue, green and red as the file holds them. Pixels the source does not reach
+/// keep what fill_display put there, and byte 3 of every pixel is never written.
+/// With the store's convert flag the expected row goes through the conversion,
+/// one row per call as the readers do it.
+template <class Source>
+void verify_display(const FrameStore& store, std::int32_t width, std::int32_t height,
+                    Source&& source) {
+    const std::int32_t f = 1 << store.shift;
+    const std::int32_t dw = display_width(store), dh = display_height(store);
+    const std::int32_t cols_out = std::min((width - 1) / f + 1, dw);
+    const std::int32_t rows_out = std::min((height - 1) / f + 1, dh);
+    std::vector<std::uint8_t> want(static_cast<std::size_t>(cols_out > 0 ? cols_out : 0) * 4);
+    for (std::int32_t d = 0; d < dh; ++d) {
+        const std::uint8_t* row = store.pixels + static_cast<std::size_t>(d) * dw * 4;
+        const std::int32_t written = d < rows_out ? cols_out : 0;
+        if (written > 0) {
+            for (std::int32_t c = 0; c < written; ++c)
+                source(height - 1 - d * f, c * f, &want[static_cast<std::size_t>(c) * 4]);
+            if (store.convert) convert_row_bgrx(tables(), want.data(), written);
+        }
+        for (std::int32_t c = 0; c < dw; ++c) {
+            const std::size_t at = (static_cast<std::size_t>(d) * dw + c) * 4;
+            const std::uint8_t* px = row + static_cast<std::size_t>(c) * 4;
+            if (c < written) {
+                const std::uint8_t* w = &want[static_cast<std::size_t>(c) * 4];
+                FUZZ_CHECK(px[0] == w[0] && px[1] == w[1] && px[2] == w[2]);
+            } else {
+                for (int k = 0; k < 3; ++k) FUZZ_CHECK(px[k] == fill_byte(at + k));
+            }
+            FUZZ_CHECK(px[3] == fill_byte(at + 3));
+        }
+    }
 }
 
 }  // namespace fuzz
