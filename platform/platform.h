@@ -51,6 +51,10 @@ void file_close(FileHandle file);
 /// into its cache, without waiting (a hint; failures are ignored).
 void file_prefetch(const char* path, std::int64_t offset, std::int64_t length);
 
+/// Like file_prefetch, for a file already open: many ranges of one file cost one
+/// open instead of one each.
+void file_prefetch_open(FileHandle file, std::int64_t offset, std::int64_t length);
+
 /// Asks the system to drop the cached pages of the file at `path` (used by the
 /// cold-cache benchmarks). Returns 0 when the request was accepted, -1 otherwise.
 int file_evict_cache(const char* path);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the build, the tests and the viewer need.
-# Usage: scripts/install-deps.sh [build|test|run]...
+# Usage: scripts/install-deps.sh [build|test|run|perf]...
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -14,6 +14,9 @@ for what in "$@"; do
                      clang-14 libclang-rt-14-dev valgrind
                      g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
                      wine wine64 fonts-liberation file locales python3) ;;
+        # The benchmark against FFmpeg and OpenImageIO, and the report's chart.
+        perf) pkgs+=(libavcodec-dev libswscale-dev libavutil-dev libopenimageio-dev
+                     gnuplot-nox python3) ;;
     esac
 done
 

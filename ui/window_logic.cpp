@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/prefetch.h"
+
 namespace {
 
 void fit(Window& win) {
@@ -199,6 +201,7 @@ void window_tick(Window& win) {
         fit(win);
     }
     repaint(win);
+    prefetch_next_frame(win.viewer);
 }
 
 void window_drop(Window& win, const char* path) {

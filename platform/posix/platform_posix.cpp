@@ -87,6 +87,12 @@ void file_prefetch(const char* path, std::int64_t offset, std::int64_t length) {
     ::close(fd);
 }
 
+void file_prefetch_open(FileHandle file, std::int64_t offset, std::int64_t length) {
+    if (file == kNoFile || offset < 0 || length <= 0) return;
+    ::posix_fadvise(static_cast<int>(file), static_cast<off_t>(offset), static_cast<off_t>(length),
+                    POSIX_FADV_WILLNEED);
+}
+
 int file_evict_cache(const char* path) {
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;

@@ -116,6 +116,10 @@ void file_prefetch(const char*, std::int64_t, std::int64_t) {
     // ahead; there is no portable asynchronous hint for a file not yet open.
 }
 
+void file_prefetch_open(FileHandle, std::int64_t, std::int64_t) {
+    // As file_prefetch: the sequential-scan hint given at open is all there is.
+}
+
 int file_evict_cache(const char*) {
     // Dropping one file from the system cache needs privileges a viewer does not
     // have; the cold-cache benchmarks run on Linux only.

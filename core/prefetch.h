@@ -1,0 +1,52 @@
+// Read-ahead during playback: while the current frame is on screen, ask the
+// system to start reading the file(s) of the frame the next timer tick loads, so
+// that a sequence played from disk finds its next frame already on its way.
+// A hint only: nothing shown, loaded or stepped changes.
+#pragma once
+
+#include <cstdint>
+
+#include "core/loading.h"
+
+/// How much of a frame's file the read-ahead asks for.
+enum PrefetchExtent {
+    /// Every byte of the file(s).
+    kPrefetchWholeFile,
+    /// The header page and only the rows the current shift reads.
+    kPrefetchNeededRows,
+};
+
+/// The read-ahead extent prefetch_next_frame uses.
+constexpr PrefetchExtent kDefaultPrefetchExtent = kPrefetchNeededRows;
+
+/// Index of the frame the next timer tick will load: the current frame moved by
+/// the step, jumping to the other end past either end exactly as timer_tick
+/// does. -1 when no sequence is open or the step is 0.
+std::int32_t next_frame_index(const Sequence& seq, const Playback& play);
+
+/// Writes the path of frame `index` (the current path with that frame's name in
+/// the name slot) to `out` (kPathMax bytes). Returns 0, or -1 when the index is
+/// outside the list or the name does not fit.
+int frame_path(const Sequence& seq, std::int32_t index, char* out);
+
+/// Called with each run of bytes, (offset, length), a read of the frame needs.
+using RangeVisitor = void (*)(void* context, std::int64_t offset, std::int64_t length);
+
+/// Visits the byte runs of a file of `file_bytes` bytes whose last
+/// `height` x `row_bytes` bytes are the picture rows (top row first) that a
+/// read at `shift` uses: the bottom row, every (1 << shift)-th row above it,
+/// height >> shift rows in all, neighbouring rows joined into one run. When the
+/// file is too short to hold the rows, or the arguments make no sense, the whole
+/// file is one run. Returns the number of runs visited.
+std::int32_t needed_row_ranges(std::int64_t file_bytes, std::int32_t height, std::int64_t row_bytes,
+                               std::int32_t shift, RangeVisitor visit, void* context);
+
+/// Hints the frame at `path` (any plane's name for planar frames) for a read at
+/// the store's source size and shift. Returns the number of byte runs hinted,
+/// -1 when the file(s) could not be looked at.
+std::int32_t prefetch_frame(const char* path, std::int32_t source_format, const FrameStore& store,
+                            PrefetchExtent extent);
+
+/// Hints the frame the next timer tick will load (nothing when the step is 0).
+/// Changes nothing in the viewer.
+void prefetch_next_frame(const Viewer& viewer);

@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# Runs the performance benchmarks (peers side by side from the page cache, and
+# playback from disk), keeps their output in build/perf/results/, and regenerates
+# the tables in docs/performance.md and the chart docs/performance.png from it.
+#
+# usage: scripts/perf-report.sh [--no-run]
+#   --no-run   reuse the results of the last run; only the tables and the chart
+# Environment: ROUNDS (peers rounds, default 9), COLD_ROUNDS (default 5),
+#              COLD_FRAMES (default 24), COLD_DIR (a folder on a disk; default the
+#              system's temporary folder).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+run=1
+[ "${1:-}" = "--no-run" ] && run=0
+
+out=build/perf/results
+doc=docs/performance.md
+chart=docs/performance.png
+
+if [ "$run" = 1 ]; then
+    scripts/install-deps.sh build perf
+    cmake -S . -B build/perf -DCMAKE_BUILD_TYPE=Release -DKARVELIN_TESTS=OFF >/dev/null
+    cmake --build build/perf -j 2 --target peers_bench cold_bench
+    mkdir -p "$out"
+    # nice: the machine may be shared; the benchmarks interleave their cases so
+    # that load from elsewhere hits every case alike.
+    nice build/perf/bench/peers/peers_bench --rounds "${ROUNDS:-9}" --tsv "$out/peers.tsv" \
+        | tee "$out/peers.txt"
+    cold_args=(--rounds "${COLD_ROUNDS:-5}" --frames "${COLD_FRAMES:-24}" --tsv "$out/cold.tsv")
+    [ -n "${COLD_DIR:-}" ] && cold_args+=(--dir "$COLD_DIR")
+    nice build/perf/bench/cold_bench "${cold_args[@]}" | tee "$out/cold.txt"
+    {
+        echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+        echo "commit: $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
+        echo "cpu: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
+        echo "cores: $(nproc)"
+        echo "memory: $(awk '/MemTotal/ {printf "%.1f GB", $2 / 1048576}' /proc/meminfo)"
+        disk=$(df --output=source "${COLD_DIR:-${TMPDIR:-/tmp}}" | tail -1)
+        echo "disk: $disk, $(lsblk -dno ROTA,SIZE "$disk" 2>/dev/null |
+            awk '{print ($1 == 1 ? "reported rotational" : "reported non-rotational") ", " $2}')"
+        echo "compiler: $(c++ --version | head -1)"
+        echo "libavcodec: $(pkg-config --modversion libavcodec), libswscale: $(pkg-config --modversion libswscale), OpenImageIO: $(pkg-config --modversion OpenImageIO)"
+    } > "$out/machine.txt"
+fi
+
+for f in peers.tsv cold.tsv machine.txt; do
+    [ -f "$out/$f" ] || { echo "missing $out/$f: run without --no-run first" >&2; exit 1; }
+done
+
+# Chart: ms per frame against the display size, log scale, one panel per frame
+# size, grainy picture (the one every reader reads).
+for size in 4K 8K; do
+    for c in karvelin karvelin-709 ffmpeg oiio oiio-8bit floor-whole floor-rows; do
+        awk -F'\t' -v s="$size" -v c="$c" \
+            '$1 == s && $2 == "grain" && $4 == c {print $3, $5, $6, $7}' "$out/peers.tsv" \
+            > "$out/chart-$size-$c.dat"
+    done
+done
+gnuplot <<EOF
+set terminal pngcairo size 1300,640 font "DejaVu Sans,11"
+set output "$chart"
+set multiplot layout 1,2 title "DPX frame to display picture, page cache: ms per frame (median, bars min-max), log scale"
+set logscale y
+set grid ytics mytics xtics
+set xrange [-0.4:3.4]
+set xtics ("1/1" 0, "1/2" 1, "1/4" 2, "1/8" 3)
+set xlabel "display size"
+set ylabel "ms per frame"
+set key below maxrows 3 font ",10"
+do for [size in "4K 8K"] {
+    set title ((size eq "4K") ? "3840 x 2160" : "7680 x 4320")
+    plot \
+        "$out/chart-".size."-oiio-8bit.dat" u 1:2:3:4 w yerrorlines lw 2 pt 9 t "OpenImageIO 8-bit", \
+        "$out/chart-".size."-ffmpeg.dat" u 1:2:3:4 w yerrorlines lw 2 pt 5 t "FFmpeg + swscale", \
+        "$out/chart-".size."-oiio.dat" u 1:2:3:4 w yerrorlines lw 2 pt 11 t "OpenImageIO 16-bit", \
+        "$out/chart-".size."-karvelin-709.dat" u 1:2:3:4 w yerrorlines lw 2 pt 6 t "Karvelin, BT.709 on", \
+        "$out/chart-".size."-karvelin.dat" u 1:2:3:4 w yerrorlines lw 3 pt 7 t "Karvelin", \
+        "$out/chart-".size."-floor-whole.dat" u 1:2:3:4 w yerrorlines dt 2 lw 2 pt 1 t "floor: whole file read()", \
+        "$out/chart-".size."-floor-rows.dat" u 1:2:3:4 w yerrorlines dt 3 lw 2 pt 2 t "floor: pread needed rows"
+}
+unset multiplot
+EOF
+
+# Tables into the document, between the generated-block markers.
+python3 - "$out" "$doc" <<'EOF'
+import csv, sys
+out, doc = sys.argv[1], sys.argv[2]
+
+def rows(name):
+    with open(f"{out}/{name}") as f:
+        return list(csv.DictReader(f, delimiter="\t"))
+
+peers = rows("peers.tsv")
+cold = rows("cold.tsv")
+machine = open(f"{out}/machine.txt").read().strip().splitlines()
+fmt = lambda r: f"{float(r['median_ms']):.2f} ({float(r['min_ms']):.2f}–{float(r['max_ms']):.2f})"
+get = lambda size, pic, shift, case: next(
+    (r for r in peers if r["size"] == size and r["picture"] == pic and r["shift"] == str(shift)
+     and r["case"] == case), None)
+
+def peers_table():
+    lines = []
+    for size in ("4K", "8K"):
+        if not get(size, "grain", 0, "karvelin"):
+            continue
+        lines += [f"**{size}** (grainy picture), ms per frame, median (min–max):", "",
+                  "| case | 1/1 | 1/2 | 1/4 | 1/8 |", "|---|---|---|---|---|"]
+        for case in ("karvelin", "karvelin-709", "ffmpeg", "oiio", "oiio-8bit",
+                     "floor-whole", "floor-rows"):
+            lines.append(f"| {case} | " + " | ".join(fmt(get(size, "grain", s, case)) for s in range(4)) + " |")
+        lines.append("")
+        lines += ["| ratio (of medians) | 1/1 | 1/2 | 1/4 | 1/8 |", "|---|---|---|---|---|"]
+        ratio = lambda a, b, s, pa="grain", pb="grain": float(get(size, pa, s, a)["median_ms"]) / float(get(size, pb, s, b)["median_ms"])
+        for label, a, b, pic in (("FFmpeg ÷ karvelin (target ≥ 10)", "ffmpeg", "karvelin", "grain"),
+                                 ("OpenImageIO 16-bit ÷ karvelin (target ≥ 100)", "oiio", "karvelin", "grain"),
+                                 ("OpenImageIO 8-bit ÷ karvelin", "oiio-8bit", "karvelin", "grain"),
+                                 ("karvelin ÷ floor-rows", "karvelin", "floor-rows", "grain"),
+                                 ("karvelin ÷ floor-whole", "karvelin", "floor-whole", "grain"),
+                                 ("conversion on ÷ off, grainy (target ≤ 2 at 1/1, ≤ 1.5 below)", "karvelin-709", "karvelin", "grain"),
+                                 ("conversion on ÷ off, test card", "karvelin-709", "karvelin", "card")):
+            if not get(size, pic, 0, a):
+                continue
+            lines.append(f"| {label} | " + " | ".join(f"{ratio(a, b, s, pic, pic):.2f}" for s in range(4)) + " |")
+        lines.append("")
+        card = [get(size, "card", s, c) for s in range(4) for c in ("karvelin", "karvelin-709")]
+        if all(card):
+            lines += [f"{size} test card (karvelin-mkseq), ms per frame:", "",
+                      "| case | 1/1 | 1/2 | 1/4 | 1/8 |", "|---|---|---|---|---|"]
+            for case in ("karvelin", "karvelin-709"):
+                lines.append(f"| {case} | " + " | ".join(fmt(get(size, "card", s, case)) for s in range(4)) + " |")
+            lines.append("")
+    return "\n".join(lines)
+
+def cold_table():
+    lines = ["| display | ticks | read-ahead | frames/s median (min–max) | hint call (µs) | pages still cached after the drop |",
+             "|---|---|---|---|---|---|"]
+    for r in cold:
+        pacing = "back to back" if r["pacing"] == "free" else "every 16 ms"
+        hint = {"none": "none", "rows": "needed rows", "whole": "whole file"}[r["hint"]]
+        us = "–" if r["hint"] == "none" else f"{float(r['hint_us']):.0f}"
+        lines.append(f"| 1/{1 << int(r['shift'])} | {pacing} | {hint} | {float(r['fps_median']):.1f} "
+                     f"({float(r['fps_min']):.1f}–{float(r['fps_max']):.1f}) | {us} | {float(r['cached_after_drop_pct']):.2f}% |")
+    return "\n".join(lines)
+
+blocks = {"machine": "\n".join(f"- {m}" for m in machine),
+          "peers": peers_table(), "cold": cold_table()}
+text = open(doc).read()
+for name, body in blocks.items():
+    begin, end = f"<!-- {name}:begin -->", f"<!-- {name}:end -->"
+    a, b = text.index(begin) + len(begin), text.index(end)
+    text = text[:a] + "\n" + body + "\n" + text[b:]
+open(doc, "w").write(text)
+EOF
+echo "wrote $doc and $chart from $out"
