@@ -58,7 +58,7 @@ for size in 4K 8K; do
     done
 done
 gnuplot <<EOF
-set terminal pngcairo size 1400,560 font "DejaVu Sans,11"
+set terminal pngcairo size 1300,640 font "DejaVu Sans,11"
 set output "$chart"
 set multiplot layout 1,2 title "DPX frame to display picture, page cache: ms per frame (median, bars min-max), log scale"
 set logscale y
@@ -67,9 +67,9 @@ set xrange [-0.4:3.4]
 set xtics ("1/1" 0, "1/2" 1, "1/4" 2, "1/8" 3)
 set xlabel "display size"
 set ylabel "ms per frame"
-set key outside right top
+set key below maxrows 3 font ",10"
 do for [size in "4K 8K"] {
-    set title size == "4K" ? "3840 x 2160" : "7680 x 4320"
+    set title ((size eq "4K") ? "3840 x 2160" : "7680 x 4320")
     plot \
         "$out/chart-".size."-oiio-8bit.dat" u 1:2:3:4 w yerrorlines lw 2 pt 9 t "OpenImageIO 8-bit", \
         "$out/chart-".size."-ffmpeg.dat" u 1:2:3:4 w yerrorlines lw 2 pt 5 t "FFmpeg + swscale", \

@@ -1,8 +1,10 @@
 #include "ui/win32/front_win32.h"
 
-#include <commctrl.h>
 #include <gtest/gtest.h>
 #include <windows.h>
+
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include <cstring>
 #include <string>

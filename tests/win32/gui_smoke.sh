@@ -5,7 +5,8 @@
 # The program starts on a frame named on its command line (in a folder with a
 # space, so Wine passes it in quotes as Explorer does), logs its menu, status
 # texts and window size to a trace file, and is driven with xdotool: 1/2 Size
-# from the menu, Right to play, q to quit. Every wait is bounded.
+# from the menu, the About box and the Open dialog opened and closed with Esc,
+# Right to play, q to quit. Every wait is bounded.
 set -uo pipefail
 
 build=$(cd "${1:?usage: gui_smoke.sh BUILD_DIR}" && pwd)
@@ -60,6 +61,16 @@ if [ \$ok = 1 ]; then
     # Size > 1/2 Size through the menu's keyboard mnemonics.
     xdotool key --delay 200 alt+s h
     wait_for '^paint clip_0001.dpx|Frame: 1/3|Step: 0 client 960x' 20 || ok=0
+    # Help > About, closed with Esc; File > Open, cancelled with Esc.
+    xdotool key --delay 200 alt+h a
+    sleep 1
+    xdotool key Escape
+    wait_for '^about 0\$' 20 || ok=0
+    xdotool key --delay 200 alt+f o
+    sleep 2
+    xdotool key Escape
+    wait_for '^open-dialog 0\$' 30 || ok=0
+    xdotool windowfocus --sync "\$wid"
     xdotool key Right
     wait_for '|Step: +1 client 960x' 20 || ok=0
     xdotool key q
@@ -106,6 +117,8 @@ bar=$(echo "$first" | sed -n 's/.* bar \([0-9]*\) .*/\1/p')
 [ "${bar:-0}" -gt 0 ] || fail "no status bar height"
 grep -q "^paint clip_0001.dpx|Frame: 1/3|Step: 0 client 960x$((540 + ${bar:-0})) bar $bar display 960x540 " "$trace" ||
     fail "1/2 Size did not refit the window to 960x540 plus the status bar"
+grep -qx 'about 0' "$trace" || fail "the About box did not open and close"
+grep -qx 'open-dialog 0' "$trace" || fail "the Open dialog did not open and cancel"
 grep -q '|Step: +1 client 960x' "$trace" || fail "Right did not start playback"
 grep -q '^error ' "$trace" && fail "error box: $(grep '^error ' "$trace")"
 [ "$(tail -n1 "$trace")" = "exit 0" ] || fail "last trace line: $(tail -n1 "$trace")"

@@ -67,12 +67,16 @@ bool ask_open_file(void* context, char* path, int capacity) {
     ofn.lpstrFile = path;
     ofn.nMaxFile = static_cast<DWORD>(capacity);
     ofn.Flags = OFN_READONLY | OFN_FILEMUSTEXIST;
-    return GetOpenFileNameA(&ofn) != FALSE;
+    const bool chosen = GetOpenFileNameA(&ofn) != FALSE;
+    trace_line("open-dialog %d", chosen ? 1 : 0);
+    return chosen;
 }
 
 void show_about(void* context) {
     Win32App& app = app_of(context);
-    DialogBoxParamA(app.instance, "ABOUTDLG", app.hwnd, about_dialog_proc, 0);
+    const INT_PTR result =
+        DialogBoxParamA(app.instance, "ABOUTDLG", app.hwnd, about_dialog_proc, 0);
+    trace_line("about %d", static_cast<int>(result));
 }
 
 void check_menu(void* context, int id, bool checked) {

@@ -1,6 +1,9 @@
 // karvelin.exe: start-up and the message loop.
 #include <windows.h>
 
+// After windows.h, which it needs.
+#include <commctrl.h>
+
 #include "ui/win32/front_win32.h"
 
 namespace {
@@ -21,6 +24,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     // A named path that does not fit is refused like any file that cannot be opened.
     if (too_long) show_error(g_app.win.viewer, kMsgCantOpen);
 
+    // Makes sure the status bar's window class is registered before the window
+    // procedure creates one.
+    InitCommonControls();
     if (register_window_class(instance) != 0) {
         trace_line("exit 1 (class)");
         return 1;

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+// After windows.h, which they need.
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/test_files.h"
+#include "ui/win32/front_win32.h"
+
+namespace {
+
+std::vector<std::string> g_errors;
+
+void record_error(void*, const char* message, const char*) {
+    g_errors.push_back(message);
+}
+
+// A drop as the shell makes it: a DROPFILES header and the NUL-separated paths.
+HGLOBAL make_drop(const std::vector<std::string>& files) {
+    std::size_t size = sizeof(DROPFILES) + 1;
+    for (const auto& f : files) size += f.size() + 1;
+    HGLOBAL block = GlobalAlloc(GHND, size);
+    auto* header = static_cast<DROPFILES*>(GlobalLock(block));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = FALSE;
+    char* out = reinterpret_cast<char*>(header + 1);
+    for (const auto& f : files) {
+        std::memcpy(out, f.c_str(), f.size() + 1);
+        out += f.size() + 1;
+    }
+    GlobalUnlock(block);
+    return block;
+}
+
+struct MainWindow : ::testing::Test {
+    std::unique_ptr<Win32App> app = std::make_unique<Win32App>();
+    HWND hwnd = nullptr;
+    TempDir dir;
+
+    void SetUp() override {
+        g_errors.clear();
+        install_win32_front(*app);
+        app->win.viewer.error_box = record_error;
+        app->instance = GetModuleHandleA(nullptr);
+        ASSERT_EQ(window_startup(app->win, nullptr), 0);
+        static const bool registered = register_window_class(app->instance) == 0;
+        ASSERT_TRUE(registered);
+        hwnd = create_main_window(*app);
+        // Wine without an X display cannot create windows; the Windows test
+        // script runs these tests under Xvfb.
+        if (hwnd == nullptr) GTEST_SKIP() << "no display";
+        ShowWindow(hwnd, SW_SHOW);
+        UpdateWindow(hwnd);
+    }
+    void TearDown() override {
+        if (hwnd) DestroyWindow(hwnd);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        }
+        window_shutdown(app->win);
+    }
+
+    std::string status(int part) {
+        char text[kPathMax] = {};
+        SendMessageA(app->status, SB_GETTEXTA, static_cast<WPARAM>(part),
+                     reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+    SIZE client() {
+        RECT r{};
+        GetClientRect(hwnd, &r);
+        return {r.right, r.bottom};
+    }
+    int bar_height() {
+        RECT r{};
+        GetWindowRect(app->status, &r);
+        return r.bottom - r.top;
+    }
+};
+
+}  // namespace
+
+TEST_F(MainWindow, StartsBlackAt960x540AboveTheStatusBar) {
+    EXPECT_GT(bar_height(), 0);
+    EXPECT_EQ(client().cx, 960);
+    EXPECT_EQ(client().cy, 540 + bar_height());
+    EXPECT_EQ(status(0), "");
+    EXPECT_EQ(status(1), "Frame: 0/0");
+    EXPECT_EQ(status(2), "Step: 0");
+    EXPECT_EQ(GetDlgItem(hwnd, kStatusBarId), app->status);
+    // The picture is drawn from the bottom-up buffer at the client origin.
+    HDC dc = GetDC(hwnd);
+    EXPECT_EQ(GetPixel(dc, 10, 10) & 0xFFFFFF, 0u);
+    EXPECT_EQ(GetPixel(dc, 959, 539) & 0xFFFFFF, 0u);
+    ReleaseDC(hwnd, dc);
+}
+
+TEST_F(MainWindow, DropOpensTheFirstFileAndRefitsTheWindow) {
+    const auto rgb = test_pattern(1280, 720, 1);
+    for (const char* name : {"drop_01.dpx", "drop_02.dpx", "drop_03.dpx"})
+        ASSERT_EQ(write_dpx_file(dir.file(name), 1280, 720, rgb.data()), 0);
+    SendMessageA(hwnd, WM_DROPFILES,
+                 reinterpret_cast<WPARAM>(make_drop({dir.file("drop_02.dpx"), dir.file("x.dpx")})),
+                 0);
+    EXPECT_TRUE(g_errors.empty());
+    EXPECT_EQ(status(0), "drop_02.dpx");
+    EXPECT_EQ(status(1), "Frame: 1/3");
+    EXPECT_EQ(client().cx, 320);
+    EXPECT_EQ(client().cy, 180 + bar_height());
+
+    // The arrow keys set the step shown in part 2; another key pauses.
+    SendMessageA(hwnd, WM_KEYDOWN, VK_RIGHT, 0);
+    SendMessageA(hwnd, WM_KEYDOWN, VK_RIGHT, 0);
+    EXPECT_EQ(status(2), "Step: +2");
+    SendMessageA(hwnd, WM_KEYDOWN, VK_LEFT, 0);
+    SendMessageA(hwnd, WM_KEYDOWN, VK_LEFT, 0);
+    SendMessageA(hwnd, WM_KEYDOWN, VK_LEFT, 0);
+    EXPECT_EQ(status(2), "Step: -1");
+    SendMessageA(hwnd, WM_KEYDOWN, 'X', 0);
+    EXPECT_EQ(status(2), "Step: 0");
+
+    // 1/2 Size moves the check mark and refits the window.
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdSizeHalf, 0), 0);
+    EXPECT_EQ(client().cx, 640);
+    EXPECT_EQ(client().cy, 360 + bar_height());
+    EXPECT_TRUE(GetMenuState(app->menu, kCmdSizeHalf, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(GetMenuState(app->menu, kCmdSizeQuarter, MF_BYCOMMAND) & MF_CHECKED);
+}
+
+TEST_F(MainWindow, ADroppedPathTooLongForThePathBufferIsRefusedNotCut) {
+    const auto rgb = test_pattern(64, 32, 2);
+    ASSERT_EQ(write_dpx_file(dir.file("keep_1.dpx"), 64, 32, rgb.data()), 0);
+    SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop({dir.file("keep_1.dpx")})),
+                 0);
+    ASSERT_EQ(status(0), "keep_1.dpx");
+    const std::string too_long = dir.file(std::string(kPathMax, 'a') + ".dpx");
+    SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop({too_long})), 0);
+    EXPECT_EQ(g_errors, (std::vector<std::string>{kMsgCantOpen}));
+    EXPECT_STREQ(app->win.viewer.seq.current_path, dir.file("keep_1.dpx").c_str());
+    // An empty drop does nothing at all.
+    SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop({})), 0);
+    EXPECT_EQ(g_errors.size(), 1u);
+}
+
+TEST_F(MainWindow, ClosingTheWindowEndsTheMessageLoopWithCodeZero) {
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdExit, 0), 0);
+    EXPECT_FALSE(IsWindow(hwnd));
+    hwnd = nullptr;
+    MSG msg{};
+    bool quit = false;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        if (msg.message == WM_QUIT) {
+            quit = true;
+            EXPECT_EQ(msg.wParam, 0u);
+        }
+    EXPECT_TRUE(quit);
+}
