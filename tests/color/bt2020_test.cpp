@@ -72,6 +72,23 @@ Rgb convert(Rgb in) {
     return in;
 }
 
+// The tables with each row path the CPU has, the widest first, down to the
+// portable one.
+std::vector<ConversionTables> row_paths() {
+    std::vector<ConversionTables> paths;
+    for (int level = tables().vector_rows; level >= 0; --level) {
+        paths.push_back(tables());
+        paths.back().vector_rows = level;
+    }
+    return paths;
+}
+
+const char* path_name(const ConversionTables& t) {
+    return t.vector_rows == 2   ? "512-bit rows"
+           : t.vector_rows == 1 ? "256-bit rows"
+                                : "portable rows";
+}
+
 }  // namespace
 
 TEST(Conversion, TablesMatchTheCurveAndFastInverseIsEnabled) {
@@ -86,8 +103,11 @@ TEST(Conversion, TablesMatchTheCurveAndFastInverseIsEnabled) {
     EXPECT_EQ(t.fast_inverse, 1);
     EXPECT_EQ(t.built, 1);
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(_WIN32)
-    // Otherwise the row tests would cover the portable path twice.
-    EXPECT_EQ(t.vector_rows, __builtin_cpu_supports("avx2") ? 1 : 0);
+    // The widest row path the CPU has; otherwise the row tests would cover
+    // one path twice and another never.
+    EXPECT_EQ(t.vector_rows, __builtin_cpu_supports("avx512f") ? 2
+                             : __builtin_cpu_supports("avx2")  ? 1
+                                                               : 0);
 #endif
 }
 
@@ -150,12 +170,10 @@ TEST(Conversion, EveryInputEqualsLiteralOnEveryPath) {
     }
     EXPECT_EQ(mismatches, 0);
 
-    ConversionTables portable = tables();
-    portable.vector_rows = 0;
-    const ConversionTables* const paths[] = {&tables(), &portable};
     std::vector<std::uint8_t> row(4 * 300);
-    for (const ConversionTables* t : paths) {
-        SCOPED_TRACE(t->vector_rows ? "vector rows" : "portable rows");
+    for (const ConversionTables& path : row_paths()) {
+        const ConversionTables* t = &path;
+        SCOPED_TRACE(path_name(path));
         mismatches = 0;
         std::uint32_t next = 0;  // position in the scrambled order
         for (int length = 1; next < kColours; length = length % 299 + 1) {
@@ -223,11 +241,9 @@ TEST(Conversion, RowEqualsPixelAndKeepsFourthByte) {
     row[0] = row[1] = row[2] = 0xFF;
     const std::vector<std::uint8_t> before = row;
     const int count = static_cast<int>(row.size() / 4);
-    ConversionTables portable = tables();
-    portable.vector_rows = 0;
-    const ConversionTables* const paths[] = {&tables(), &portable};
-    for (const ConversionTables* t : paths) {
-        SCOPED_TRACE(t->vector_rows ? "vector rows" : "portable rows");
+    for (const ConversionTables& path : row_paths()) {
+        const ConversionTables* t = &path;
+        SCOPED_TRACE(path_name(path));
         row = before;
         convert_row_bgrx(*t, row.data(), count);
         for (int i = 0; i < count; ++i) {
