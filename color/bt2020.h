@@ -31,6 +31,9 @@ struct ConversionTables {
     /// 1 when the fast inverse may be used (thresholds strictly increasing and
     /// no bucket spanning two of them); otherwise the plain search runs.
     int fast_inverse;
+    /// 1 when convert_row_bgrx may use the AVX2 row path (the CPU has it and
+    /// the fast inverse is on); a test may clear it to run the portable path.
+    int vector_rows;
     int built;
 };
 
