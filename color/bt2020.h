@@ -6,6 +6,10 @@
 /// Buckets of the fast inverse; fine enough that no bucket spans more than one
 /// threshold, so a lookup needs at most one fix-up step.
 constexpr int kConversionBuckets = 4096;
+/// Fine positions per bucket of the vector inverse (as a shift) and the
+/// largest fine position a value is clamped to.
+constexpr int kFineShift = 12;
+constexpr int kFineLast = (kConversionBuckets << kFineShift) - 2;
 
 /// The decode and threshold tables of the transfer curve, plus the derived
 /// tables the fast per-pixel path uses. Built once, read-only afterwards.
@@ -28,9 +32,21 @@ struct ConversionTables {
     double fixup_threshold[257];
     double bucket_origin;
     double bucket_scale;
+    /// Vector inverse: a value v maps to the fine position
+    /// f = clamp(trunc((v - bucket_origin) * fine_scale), 0, kFineLast), which
+    /// never decreases as v grows. Entry f >> kFineShift holds the code of the
+    /// thresholds certainly below the bucket (low 8 bits) and, above them, the
+    /// fine position of the next threshold: the answer is the code plus one
+    /// when f lies beyond it, the code when before it, and needs the exact
+    /// comparison only when f equals it (about once in 10^5 values).
+    std::uint32_t bucket_entry[kConversionBuckets];
+    double fine_scale;
     /// 1 when the fast inverse may be used (thresholds strictly increasing and
     /// no bucket spanning two of them); otherwise the plain search runs.
     int fast_inverse;
+    /// 1 when convert_row_bgrx may use the AVX2 row path (the CPU has it and
+    /// the fast inverse is on); a test may clear it to run the portable path.
+    int vector_rows;
     int built;
 };
 

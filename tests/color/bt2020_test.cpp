@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -71,6 +72,23 @@ Rgb convert(Rgb in) {
     return in;
 }
 
+// The tables with each row path the CPU has, the widest first, down to the
+// portable one.
+std::vector<ConversionTables> row_paths() {
+    std::vector<ConversionTables> paths;
+    for (int level = tables().vector_rows; level >= 0; --level) {
+        paths.push_back(tables());
+        paths.back().vector_rows = level;
+    }
+    return paths;
+}
+
+const char* path_name(const ConversionTables& t) {
+    return t.vector_rows == 2   ? "512-bit rows"
+           : t.vector_rows == 1 ? "256-bit rows"
+                                : "portable rows";
+}
+
 }  // namespace
 
 TEST(Conversion, TablesMatchTheCurveAndFastInverseIsEnabled) {
@@ -84,6 +102,13 @@ TEST(Conversion, TablesMatchTheCurveAndFastInverseIsEnabled) {
     // tables ever lose that, the slow search would silently take over.
     EXPECT_EQ(t.fast_inverse, 1);
     EXPECT_EQ(t.built, 1);
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(_WIN32)
+    // The widest row path the CPU has; otherwise the row tests would cover
+    // one path twice and another never.
+    EXPECT_EQ(t.vector_rows, __builtin_cpu_supports("avx512f") ? 2
+                             : __builtin_cpu_supports("avx2")  ? 1
+                                                               : 0);
+#endif
 }
 
 TEST(Conversion, SearchOverDecodeTableReturnsEveryCode) {
@@ -115,37 +140,76 @@ TEST(Conversion, ExampleValues) {
     }
 }
 
-// Every one of the 2^24 inputs against the literal transcription. Under
+// Every one of the 2^24 inputs against the literal transcription, through the
+// per-pixel call and through the row call on both its paths (the vector one
+// where the CPU has it, and the portable one). The row inputs are the colours
+// in a scrambled order, so that neighbours differ as in grain, in rows of
+// varying length, so that every count of leftover pixels occurs. Under
 // AddressSanitizer the literal runs several times slower; it still covers
 // every input there, just taking a few seconds more.
-TEST(Conversion, FastPathEqualsLiteralForAllInputs) {
+TEST(Conversion, EveryInputEqualsLiteralOnEveryPath) {
     const Literal l = make_literal();
-    const ConversionTables& t = tables();
+    constexpr std::uint32_t kColours = 1u << 24;
+    std::vector<std::uint32_t> expected(kColours);
+    for (std::uint32_t c = 0; c < kColours; ++c) {
+        int r = static_cast<int>(c >> 16), g = static_cast<int>((c >> 8) & 0xFF),
+            b = static_cast<int>(c & 0xFF);
+        literal_convert(l, r, g, b);
+        expected[c] = static_cast<std::uint32_t>(r << 16 | g << 8 | b);
+    }
+
     long mismatches = 0;
-    for (int r = 0; r < 256; ++r) {
-        for (int g = 0; g < 256; ++g) {
-            for (int b = 0; b < 256; ++b) {
-                int lr = r, lg = g, lb = b;
-                literal_convert(l, lr, lg, lb);
-                int fr = r, fg = g, fb = b;
-                convert_pixel(t, fr, fg, fb);
-                if (lr != fr || lg != fg || lb != fb) {
-                    if (++mismatches <= 5)
-                        ADD_FAILURE()
-                            << "(" << r << "," << g << "," << b << ") literal (" << lr << "," << lg
-                            << "," << lb << ") fast (" << fr << "," << fg << "," << fb << ")";
-                }
-            }
-        }
+    for (std::uint32_t c = 0; c < kColours; ++c) {
+        int r = static_cast<int>(c >> 16), g = static_cast<int>((c >> 8) & 0xFF),
+            b = static_cast<int>(c & 0xFF);
+        convert_pixel(tables(), r, g, b);
+        const std::uint32_t got = static_cast<std::uint32_t>(r << 16 | g << 8 | b);
+        if (got != expected[c] && ++mismatches <= 5)
+            ADD_FAILURE() << std::hex << "pixel call: input " << c << " literal " << expected[c]
+                          << " got " << got;
     }
     EXPECT_EQ(mismatches, 0);
+
+    std::vector<std::uint8_t> row(4 * 300);
+    for (const ConversionTables& path : row_paths()) {
+        const ConversionTables* t = &path;
+        SCOPED_TRACE(path_name(path));
+        mismatches = 0;
+        std::uint32_t next = 0;  // position in the scrambled order
+        for (int length = 1; next < kColours; length = length % 299 + 1) {
+            const int n = static_cast<int>(std::min<std::uint32_t>(length, kColours - next));
+            for (int i = 0; i < n; ++i) {
+                // An odd multiplier permutes the 24-bit colours.
+                const std::uint32_t c = ((next + i) * 0x9E3779B1u) & 0xFFFFFF;
+                row[4 * i] = static_cast<std::uint8_t>(c);
+                row[4 * i + 1] = static_cast<std::uint8_t>(c >> 8);
+                row[4 * i + 2] = static_cast<std::uint8_t>(c >> 16);
+                row[4 * i + 3] = static_cast<std::uint8_t>(i);
+            }
+            convert_row_bgrx(*t, row.data(), n);
+            for (int i = 0; i < n; ++i) {
+                const std::uint32_t c = ((next + i) * 0x9E3779B1u) & 0xFFFFFF;
+                const std::uint32_t got = static_cast<std::uint32_t>(
+                    row[4 * i] | row[4 * i + 1] << 8 | row[4 * i + 2] << 16);
+                if ((got != expected[c] || row[4 * i + 3] != static_cast<std::uint8_t>(i)) &&
+                    ++mismatches <= 5)
+                    ADD_FAILURE() << std::hex << "row call: input " << c << " literal "
+                                  << expected[c] << " got " << got;
+            }
+            next += static_cast<std::uint32_t>(n);
+        }
+        EXPECT_EQ(mismatches, 0);
+    }
 }
 
+// The row call remembers recent results (a small cache on the portable path,
+// the previous four pixels on the vector path): colours drawn from a palette
+// larger than its memory, in runs, repeat both next to each other and far
+// apart, and different colours compete for the same memory; none of that may
+// change a result. Runs of four and eight identical pixels with differing
+// fourth bytes, and blocks that differ from the previous one in a single
+// channel of a single pixel, probe the reuse of whole blocks.
 TEST(Conversion, RowEqualsPixelAndKeepsFourthByte) {
-    // The row call remembers recent results: colours drawn from a palette
-    // larger than its memory, in runs, repeat both next to each other and far
-    // apart, and different colours compete for the same memory; none of that
-    // may change a result.
     std::uint32_t x = 12345;
     auto next = [&x] {
         x = x * 1103515245u + 12345u;
@@ -156,28 +220,40 @@ TEST(Conversion, RowEqualsPixelAndKeepsFourthByte) {
     palette[1] = palette[0] ^ 0x000100;  // neighbours differing in one channel
     palette[2] = palette[0] ^ 0x010000;
     std::vector<std::uint8_t> row;
+    auto push = [&row](std::uint32_t c, int fourth) {
+        row.push_back(static_cast<std::uint8_t>(c));
+        row.push_back(static_cast<std::uint8_t>(c >> 8));
+        row.push_back(static_cast<std::uint8_t>(c >> 16));
+        row.push_back(static_cast<std::uint8_t>(fourth));
+    };
     for (int i = 0; i < 6000; ++i) {
         const std::uint32_t c = palette[i < 30 ? i % 3 : next() % palette.size()];
-        const int run = 1 + static_cast<int>(next() % 4);
-        for (int k = 0; k < run; ++k) {
-            row.push_back(static_cast<std::uint8_t>(c));
-            row.push_back(static_cast<std::uint8_t>(c >> 8));
-            row.push_back(static_cast<std::uint8_t>(c >> 16));
-            row.push_back(static_cast<std::uint8_t>(i * 7 + k));
-        }
+        const int run = i % 50 == 7 ? 8 : 1 + static_cast<int>(next() % 4);
+        for (int k = 0; k < run; ++k) push(c, i * 7 + k);
+    }
+    // Four-pixel blocks repeated with one pixel changed in one channel.
+    for (int i = 0; i < 64; ++i) {
+        const std::uint32_t base[4] = {palette[3], palette[4], palette[5], palette[6]};
+        for (int k = 0; k < 4; ++k) push(k == (i & 3) ? base[k] ^ (1u << (i % 24)) : base[k], i);
+        for (int k = 0; k < 4; ++k) push(base[k], 255 - i);
     }
     // A white first pixel must not be mistaken for an empty memory slot.
     row[0] = row[1] = row[2] = 0xFF;
     const std::vector<std::uint8_t> before = row;
     const int count = static_cast<int>(row.size() / 4);
-    convert_row_bgrx(tables(), row.data(), count);
-    for (int i = 0; i < count; ++i) {
-        int r = before[4 * i + 2], g = before[4 * i + 1], b = before[4 * i];
-        convert_pixel(tables(), r, g, b);
-        ASSERT_EQ(row[4 * i + 2], r) << i;
-        ASSERT_EQ(row[4 * i + 1], g) << i;
-        ASSERT_EQ(row[4 * i], b) << i;
-        ASSERT_EQ(row[4 * i + 3], before[4 * i + 3]) << i;
+    for (const ConversionTables& path : row_paths()) {
+        const ConversionTables* t = &path;
+        SCOPED_TRACE(path_name(path));
+        row = before;
+        convert_row_bgrx(*t, row.data(), count);
+        for (int i = 0; i < count; ++i) {
+            int r = before[4 * i + 2], g = before[4 * i + 1], b = before[4 * i];
+            convert_pixel(tables(), r, g, b);
+            ASSERT_EQ(row[4 * i + 2], r) << i;
+            ASSERT_EQ(row[4 * i + 1], g) << i;
+            ASSERT_EQ(row[4 * i], b) << i;
+            ASSERT_EQ(row[4 * i + 3], before[4 * i + 3]) << i;
+        }
     }
 }
 

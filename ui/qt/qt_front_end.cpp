@@ -33,26 +33,6 @@ constexpr const char* kTitle = "Karvelin";
 /// What lies outside the picture (the stock gray brush).
 const QColor kOutsideGray(128, 128, 128);
 
-/// Copies display rows into a 32-bit image laid out top-down, turning the
-/// bottom-up buffer the right way up; the fourth byte is made opaque because the
-/// readers never write it and a backing store may honour it.
-void copy_rows_flipped(const std::uint8_t* pixels, int width, int height, QImage& target, QPoint at,
-                       QRect clip) {
-    const QRect area = QRect(at, QSize(width, height)).intersected(clip).intersected(target.rect());
-    if (area.isEmpty()) return;
-    const int x0 = area.left() - at.x();
-    const int count = area.width();
-    for (int ty = area.top(); ty <= area.bottom(); ++ty) {
-        const int row = ty - at.y();  // 0 = top line of the picture
-        const std::uint32_t* src = reinterpret_cast<const std::uint32_t*>(
-                                       pixels + static_cast<std::size_t>(height - 1 - row) *
-                                                    static_cast<std::size_t>(width) * 4) +
-                                   x0;
-        std::uint32_t* dst = reinterpret_cast<std::uint32_t*>(target.scanLine(ty)) + area.left();
-        for (int i = 0; i < count; ++i) dst[i] = src[i] | 0xFF000000u;
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- picture
@@ -92,7 +72,21 @@ void PictureWidget::paintEvent(QPaintEvent* event) {
                 const QRect widget_device(origin,
                                           QSize(static_cast<int>(std::ceil(width() * dpr)),
                                                 static_cast<int>(std::ceil(height() * dpr))));
-                copy_rows_flipped(store.pixels, w, h, *target, origin, widget_device);
+                FlipCopy copy;
+                copy.pixels = store.pixels;
+                copy.width = w;
+                copy.height = h;
+                copy.target = target->bits();
+                copy.target_stride = target->bytesPerLine();
+                copy.target_width = target->width();
+                copy.target_height = target->height();
+                copy.at_x = origin.x();
+                copy.at_y = origin.y();
+                copy.clip_x = widget_device.x();
+                copy.clip_y = widget_device.y();
+                copy.clip_width = widget_device.width();
+                copy.clip_height = widget_device.height();
+                copy_rows_flipped(copy, stream_from_pixels);
                 drawn = true;
                 ++direct_paints;
             }
@@ -130,6 +124,9 @@ void PictureWidget::paintEvent(QPaintEvent* event) {
 
 PartStatusBar::PartStatusBar(QWidget* parent) : QStatusBar(parent) {
     setSizeGripEnabled(true);
+    // paintEvent fills the whole bar, so a changed status text repaints the bar
+    // alone, not the main window's strip beneath it as well, on every tick.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumHeight(fontMetrics().height() + 8);
     texts_[0] = QStringLiteral("hoge");
 }

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 
+#include "ui/qt/row_copy.h"
 #include "ui/window_logic.h"
 
 class QAction;
@@ -28,6 +29,9 @@ class PictureWidget : public QWidget {
     int painter_paints = 0;
     /// Time spent painting, for the benchmark.
     long long paint_nanoseconds = 0;
+    /// Pictures of at least this many pixels reach the backing store through
+    /// streaming stores (the benchmark compares with plain ones).
+    std::int64_t stream_from_pixels = kStreamFromPixels;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
