@@ -114,6 +114,7 @@ void build_buckets(ConversionTables& tables) {
     tables.fast_inverse = 1;
 }
 
+#if KARVELIN_AVX2_ROWS
 // The fine position of a threshold, by the same operations the vector path
 // applies to a value (subtract, multiply, truncate, clamp).
 int fine_position(const ConversionTables& tables, double v) {
@@ -149,7 +150,6 @@ int build_fine_entries(ConversionTables& tables) {
     return 0;
 }
 
-#if KARVELIN_AVX2_ROWS
 // Four pixels at a time, with the very arithmetic of convert_fast: each
 // product is the same double multiply the tables hold (coefficient times
 // decoded value), the sums keep the reference order, and the inverse takes
