@@ -159,10 +159,9 @@ __attribute__((target("avx2"))) inline __m128i bucket_entries4(const std::uint32
 #if defined(__x86_64__)
     const auto low = static_cast<std::uint64_t>(_mm_cvtsi128_si64(k));
     const auto high = static_cast<std::uint64_t>(_mm_extract_epi64(k, 1));
-    return _mm_setr_epi32(static_cast<int>(entry[low & 0xFFFFFFFFu]),
-                          static_cast<int>(entry[low >> 32]),
-                          static_cast<int>(entry[high & 0xFFFFFFFFu]),
-                          static_cast<int>(entry[high >> 32]));
+    return _mm_setr_epi32(
+        static_cast<int>(entry[low & 0xFFFFFFFFu]), static_cast<int>(entry[low >> 32]),
+        static_cast<int>(entry[high & 0xFFFFFFFFu]), static_cast<int>(entry[high >> 32]));
 #else
     alignas(16) std::uint32_t ks[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(ks), k);
