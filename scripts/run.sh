@@ -9,8 +9,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 scripts/install-deps.sh build run
 
+# Every option the viewer's build depends on is set here, whatever an earlier
+# configure cached; the tests build in folders of their own (scripts/test.sh).
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DKARVELIN_TESTS=OFF \
-      -DKARVELIN_BENCH=OFF >/dev/null
+      -DKARVELIN_BENCH=OFF -DKARVELIN_QT=ON -DKARVELIN_SANITIZE=OFF -DKARVELIN_FUZZ=OFF >/dev/null
 cmake --build build/release -j "$(nproc)" --target karvelin karvelin-mkseq
 viewer=build/release/ui/qt/karvelin
 
@@ -31,10 +33,11 @@ if [ ! -f "$demo/complete" ]; then
         frames=$((frames - 2))
     done
     echo "Writing the demo sequence ($frames frames of 3840x2160) to $demo ..."
-    rm -rf "$demo" "$demo.part"
-    build/release/tools/karvelin-mkseq --out "$demo.part" --name demo_ --size 3840x2160 \
+    # Written in place: the marker file, made last, says the sequence is whole,
+    # so a run cut short is written again next time.
+    rm -rf "$demo"
+    build/release/tools/karvelin-mkseq --out "$demo" --name demo_ --size 3840x2160 \
         --count "$frames" --digits 4
-    touch "$demo.part/complete"
-    mv "$demo.part" "$demo"
+    touch "$demo/complete"
 fi
 exec "$viewer" "$first"

@@ -59,7 +59,7 @@ fi
 
 stage "x86_64: cross-build (with the test trace hook)"
 cmake -S . -B build/win-x86_64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64-mingw.cmake" \
-      -DCMAKE_BUILD_TYPE=Release -DKARVELIN_TRACE_HOOK=ON >/dev/null
+      -DCMAKE_BUILD_TYPE=Release -DKARVELIN_TESTS=ON -DKARVELIN_TRACE_HOOK=ON >/dev/null
 cmake --build build/win-x86_64 -j "$jobs"
 
 export WINEPREFIX="$root/build/win-x86_64/wineprefix"
@@ -73,7 +73,7 @@ fi
 stage "x86_64: test programs under wine64 (in Xvfb)"
 set +e
 timeout --kill-after=10 900 xvfb-run -a sh -c \
-    "ctest --test-dir build/win-x86_64 --output-on-failure -j $jobs --timeout 300; rc=\$?; \
+    "ctest --test-dir build/win-x86_64 --output-on-failure --no-tests=error -j $jobs --timeout 300; rc=\$?; \
      timeout 30 '$wineserver_bin' -w || timeout 10 '$wineserver_bin' -k; exit \$rc"
 rc=$?
 set -e
