@@ -20,11 +20,18 @@ if(WIN32)
         set(CPACK_SYSTEM_NAME win64)
     endif()
     # Unpacked anywhere and started from there: the program, a short README
-    # and the licence side by side.
+    # and the licence side by side, as text files with Windows line ends so
+    # that every editor there shows them right.
     configure_file(${PROJECT_SOURCE_DIR}/packaging/win32/README.txt
-                   ${PROJECT_BINARY_DIR}/packaging/README.txt @ONLY)
-    install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt DESTINATION .)
-    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+                   ${PROJECT_BINARY_DIR}/packaging/README.unix @ONLY)
+    foreach(pair "${PROJECT_BINARY_DIR}/packaging/README.unix;README.txt" "${PROJECT_SOURCE_DIR}/LICENSE;LICENSE.txt")
+        list(GET pair 0 from)
+        list(GET pair 1 to)
+        file(READ ${from} text)
+        string(REPLACE "\n" "\r\n" text "${text}")
+        file(WRITE ${PROJECT_BINARY_DIR}/packaging/${to} "${text}")
+        install(FILES ${PROJECT_BINARY_DIR}/packaging/${to} DESTINATION .)
+    endforeach()
 else()
     set(CPACK_GENERATOR DEB)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -69,6 +76,25 @@ numbers.")
     install(FILES ${PROJECT_BINARY_DIR}/packaging/copyright
                   ${PROJECT_BINARY_DIR}/packaging/changelog.gz
             DESTINATION ${doc_dir})
+
+    # `cmake --install` into a live prefix updates the desktop and MIME
+    # databases there, as the package's maintainer scripts do, so that "Open
+    # with" offers the viewer at once. Staged installs (DESTDIR, or CPack's
+    # own folder) are left alone: the caches must not end up in a package.
+    install(CODE "
+        set(data \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}\")
+        if(NOT \"\$ENV{DESTDIR}\" STREQUAL \"\" OR CMAKE_INSTALL_PREFIX MATCHES \"/_CPack_Packages/\")
+            return()
+        endif()
+        find_program(update_desktop update-desktop-database)
+        find_program(update_mime update-mime-database)
+        if(update_desktop)
+            execute_process(COMMAND \${update_desktop} -q \"\${data}/applications\")
+        endif()
+        if(update_mime)
+            execute_process(COMMAND \${update_mime} \"\${data}/mime\")
+        endif()
+        message(STATUS \"Updated the desktop and MIME databases in \${data}\")")
 endif()
 
 include(CPack)

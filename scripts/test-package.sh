@@ -35,16 +35,25 @@ version=$(dpkg-deb -f "$deb" Version)
 [ "$(basename "$deb")" = "karvelin_${version}_amd64.deb" ] || fail "unexpected name $(basename "$deb")"
 echo "$(basename "$deb"): $(stat -c %s "$deb") bytes, Depends: $(dpkg-deb -f "$deb" Depends)"
 
-# What a desktop user gets from the package: both programs, their manual pages,
-# the desktop entry, the DPX type, the icon, and the copyright Debian asks for.
+# What a desktop user gets from the package, and nothing else (no database
+# cache, no build file): both programs, their manual pages, the desktop entry,
+# the DPX type, the icon, and the copyright and changelog Debian asks for.
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
-for want in /usr/bin/karvelin /usr/bin/karvelin-mkseq /usr/share/man/man1/karvelin.1.gz \
-            /usr/share/man/man1/karvelin-mkseq.1.gz /usr/share/applications/karvelin.desktop \
-            /usr/share/mime/packages/karvelin-dpx.xml \
-            /usr/share/icons/hicolor/scalable/apps/karvelin.svg \
-            /usr/share/doc/karvelin/copyright /usr/share/doc/karvelin/changelog.gz; do
-    grep -qxF "$want" <<<"$contents" || fail "the package lacks $want"
-done
+files=$(grep -v '/$' <<<"$contents" | sort)
+expected=$(sort <<'EOF'
+/usr/bin/karvelin
+/usr/bin/karvelin-mkseq
+/usr/share/man/man1/karvelin.1.gz
+/usr/share/man/man1/karvelin-mkseq.1.gz
+/usr/share/applications/karvelin.desktop
+/usr/share/mime/packages/karvelin-dpx.xml
+/usr/share/icons/hicolor/scalable/apps/karvelin.svg
+/usr/share/doc/karvelin/copyright
+/usr/share/doc/karvelin/changelog.gz
+EOF
+)
+[ "$files" = "$expected" ] || fail "the package holds other files than expected:
+$(diff <(echo "$expected") <(echo "$files"))"
 for script in postinst postrm; do
     dpkg-deb -I "$deb" "$script" | grep -q update-desktop-database ||
         fail "$script does not update the desktop database"
@@ -54,6 +63,15 @@ stage "lintian"
 # Warnings fail too: each one is something a Debian user would meet.
 lintian --display-info --fail-on error,warning "$deb" 2> >(grep -v 'running with root privileges' >&2) ||
     fail "lintian found errors or warnings"
+
+stage "cmake --install into a scratch prefix"
+# The same databases updated there as the package's scripts update in /usr.
+prefix=$(mktemp -d)
+cmake --install "$build" --prefix "$prefix" >/dev/null 2>&1 || fail "cmake --install failed"
+grep -qx 'image/x-dpx=karvelin.desktop;' "$prefix/share/applications/mimeinfo.cache" ||
+    fail "cmake --install left the desktop database without karvelin.desktop for image/x-dpx"
+[ -f "$prefix/share/mime/image/x-dpx.xml" ] || fail "cmake --install left no MIME database"
+rm -rf "$prefix"
 
 if [ "$(id -u)" -ne 0 ]; then
     stage "install test skipped: dpkg -i and dpkg -r need root (the package was built and passed lintian)"
