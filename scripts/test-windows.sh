@@ -6,7 +6,8 @@
 #      its README and licence into build/win-i686/karvelin-<version>-win32.zip;
 #   2. the same sources for x86_64: the toolkit-free test programs and the Win32
 #      tests run under wine64 (inside Xvfb, for the window and dialog tests);
-#   3. the window smoke test: karvelin.exe under Xvfb and wine64, driven by xdotool.
+#   3. the window smoke test: karvelin.exe under Xvfb and wine64, driven by xdotool,
+#      and its --help message box.
 # Build folders: build/win-i686 and build/win-x86_64 (each with its own Wine prefix).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -104,6 +105,19 @@ fi
 if [ $have_exe = 1 ]; then
     stage "x86_64: window smoke test under Xvfb + wine64"
     tests/win32/gui_smoke.sh build/win-x86_64
+
+    stage "x86_64: karvelin.exe --help answers in a box that OK closes (exit 0)"
+    # The main window would stay open after Return; only the box ends the
+    # program with 0 when its OK button is pressed.
+    timeout --kill-after=10 120 xvfb-run -a sh -c "
+        '$wine64_bin' build/win-x86_64/ui/win32/karvelin.exe --help & pid=\$!
+        for i in \$(seq 1 60); do xdotool search --name '^Karvelin\$' >/dev/null 2>&1 && break; sleep 1; done
+        sleep 1
+        xdotool key Return
+        for i in \$(seq 1 20); do kill -0 \$pid 2>/dev/null || break; sleep 1; done
+        if kill -0 \$pid 2>/dev/null; then kill \$pid; rc=99; else wait \$pid; rc=\$?; fi
+        timeout 20 '$wineserver_bin' -k; exit \$rc" ||
+        { echo "test-windows: karvelin.exe --help did not end with 0 after OK" >&2; exit 1; }
 fi
 
 stage "Windows stage passed"

@@ -1,6 +1,7 @@
 #include "ui/usage.h"
 
 #include <cstring>
+#include <string>
 
 #ifndef KARVELIN_VERSION
 #error "KARVELIN_VERSION comes from the build (the project version)"
@@ -55,4 +56,56 @@ const char* command_line_answer(const char* text) {
     if (std::strcmp(text, "--help") == 0) return kUsageText;
     if (std::strcmp(text, "--version") == 0) return kVersionText;
     return nullptr;
+}
+
+namespace {
+
+enum class LastLine { kNone, kProse, kEntry };
+
+}  // namespace
+
+int message_box_text(const char* text, char* out, int capacity) {
+    if (capacity <= 0) return -1;
+    std::string box;
+    LastLine last = LastLine::kNone;
+    bool described = false;  // the last entry has its description
+    const char* line = text;
+    while (*line != '\0') {
+        const char* end = std::strchr(line, '\n');
+        if (end == nullptr) end = line + std::strlen(line);
+        std::size_t indent = 0;
+        while (line + indent < end && line[indent] == ' ') ++indent;
+        const std::string body(line + indent, end);
+        if (body.empty()) {
+            box += '\n';
+            last = LastLine::kNone;
+        } else if (indent >= 4 && last == LastLine::kEntry) {
+            // The rest of an entry's description, or the description that
+            // follows a name too long for the name column.
+            box += described ? " " : ": ";
+            box += body;
+            described = true;
+        } else if (indent >= 2 && indent < 4) {
+            // "  name   description": the columns become "name: description".
+            const std::size_t gap = body.find("  ");
+            if (!box.empty()) box += '\n';
+            box += body.substr(0, gap);
+            described = gap != std::string::npos;
+            if (described) box += ": " + body.substr(body.find_first_not_of(' ', gap));
+            last = LastLine::kEntry;
+        } else if (indent == 0 && last == LastLine::kProse) {
+            box += ' ' + body;
+        } else {
+            if (!box.empty()) box += '\n';
+            box += body;
+            last = LastLine::kProse;
+        }
+        line = *end == '\n' ? end + 1 : end;
+    }
+    const std::size_t n = box.size() < static_cast<std::size_t>(capacity)
+                              ? box.size()
+                              : static_cast<std::size_t>(capacity) - 1;
+    std::memcpy(out, box.data(), n);
+    out[n] = '\0';
+    return n == box.size() ? 0 : -1;
 }

@@ -23,7 +23,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     const bool too_long = command_line_path(GetCommandLineA(), path, sizeof path) != 0;
     // A GUI program has no console to print to: --help and --version answer in a box.
     if (const char* answer = command_line_answer(path)) {
-        MessageBoxA(nullptr, answer, "Karvelin", MB_OK | MB_ICONINFORMATION);
+        static char box[4096];
+        message_box_text(answer, box, sizeof box);
+        MessageBoxA(nullptr, box, "Karvelin", MB_OK | MB_ICONINFORMATION);
         return 0;
     }
     if (window_startup(g_app.win, path[0] != '\0' ? path : nullptr) != 0) return 1;
