@@ -5,7 +5,8 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
-pkgs=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev)
+# scdoc turns the manual pages into roff.
+pkgs=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev scdoc)
 for what in "$@"; do
     case "$what" in
         build) ;;
@@ -13,7 +14,8 @@ for what in "$@"; do
         test) pkgs+=(qt6-base-dev libgl-dev xvfb xauth xdotool imagemagick ffmpeg
                      clang-14 libclang-rt-14-dev valgrind
                      g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-                     wine wine64 fonts-liberation file locales python3) ;;
+                     wine wine64 fonts-liberation file locales python3
+                     dpkg-dev lintian desktop-file-utils xdg-utils shared-mime-info) ;;
         # The benchmark against FFmpeg and OpenImageIO, and the report's chart.
         perf) pkgs+=(libavcodec-dev libswscale-dev libavutil-dev libopenimageio-dev
                      gnuplot-nox python3) ;;

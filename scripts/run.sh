@@ -13,7 +13,9 @@ scripts/install-deps.sh build run
 # configure cached; the tests build in folders of their own (scripts/test.sh).
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DKARVELIN_TESTS=OFF \
       -DKARVELIN_BENCH=OFF -DKARVELIN_QT=ON -DKARVELIN_SANITIZE=OFF -DKARVELIN_FUZZ=OFF >/dev/null
-cmake --build build/release -j "$(nproc)" --target karvelin karvelin-mkseq
+# Everything this folder builds (the viewer, the generator, the manual pages),
+# so that `cmake --install build/release` and cpack find all they install.
+cmake --build build/release -j "$(nproc)"
 viewer=build/release/ui/qt/karvelin
 
 if [ $# -gt 0 ]; then

@@ -2,10 +2,12 @@
 # Builds the Windows program and tests it under Wine:
 #   1. karvelin.exe for i686 (the shipped 32-bit program): built, then inspected
 #      (PE32 GUI, no DLLs beyond the system's, menu, dialog, icon, manifest);
-#      this machine cannot run 32-bit code, so it is not started;
+#      this machine cannot run 32-bit code, so it is not started; packed with
+#      its README and licence into build/win-i686/karvelin-<version>-win32.zip;
 #   2. the same sources for x86_64: the toolkit-free test programs and the Win32
 #      tests run under wine64 (inside Xvfb, for the window and dialog tests);
-#   3. the window smoke test: karvelin.exe under Xvfb and wine64, driven by xdotool.
+#   3. the window smoke test: karvelin.exe under Xvfb and wine64, driven by xdotool,
+#      and its --help message box.
 # Build folders: build/win-i686 and build/win-x86_64 (each with its own Wine prefix).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -53,6 +55,23 @@ for want in '"MAINMENU" MENU' 'MENUITEM "Convert to BT.709(&C)", 103' 'MENUITEM 
     grep -qF -- "$want" <<<"$rc" || { echo "resources lack: $want" >&2; echo "$rc" | head -80 >&2; exit 1; }
 done
 echo "resources: menu, About dialog, icon and manifest present"
+
+stage "i686: the zip for Windows users"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win-i686/CMakeCache.txt)
+zip=build/win-i686/karvelin-$version-win32.zip
+rm -f build/win-i686/karvelin-*-win32.zip
+(cd build/win-i686 && nice cpack -G ZIP >cpack.log 2>&1) || { cat build/win-i686/cpack.log >&2; exit 1; }
+unpacked=$(mktemp -d)
+python3 -m zipfile -e "$zip" "$unpacked"
+top=$unpacked/karvelin-$version-win32
+listing=$(cd "$unpacked" && find . -type f | sort | tr '\n' ' ')
+[ "$listing" = "./karvelin-$version-win32/LICENSE.txt ./karvelin-$version-win32/README.txt ./karvelin-$version-win32/karvelin.exe " ] ||
+    { echo "the zip holds: $listing" >&2; exit 1; }
+file "$top/karvelin.exe" | grep -q 'PE32 executable (GUI) Intel 80386' || { echo "the zip's karvelin.exe is not the PE32 GUI program" >&2; exit 1; }
+grep -q 'MIT License' "$top/LICENSE.txt" && grep -q "Karvelin $version" "$top/README.txt" ||
+    { echo "the zip's licence or README is not the project's" >&2; exit 1; }
+rm -rf "$unpacked"
+echo "zip: $zip ($(stat -c %s "$zip") bytes): karvelin.exe, README.txt, LICENSE.txt"
 else
     echo "no window logic yet: karvelin.exe is not built"
 fi
@@ -86,6 +105,19 @@ fi
 if [ $have_exe = 1 ]; then
     stage "x86_64: window smoke test under Xvfb + wine64"
     tests/win32/gui_smoke.sh build/win-x86_64
+
+    stage "x86_64: karvelin.exe --help answers in a box that OK closes (exit 0)"
+    # The main window would stay open after Return; only the box ends the
+    # program with 0 when its OK button is pressed.
+    timeout --kill-after=10 120 xvfb-run -a sh -c "
+        '$wine64_bin' build/win-x86_64/ui/win32/karvelin.exe --help & pid=\$!
+        for i in \$(seq 1 60); do xdotool search --name '^Karvelin\$' >/dev/null 2>&1 && break; sleep 1; done
+        sleep 1
+        xdotool key Return
+        for i in \$(seq 1 20); do kill -0 \$pid 2>/dev/null || break; sleep 1; done
+        if kill -0 \$pid 2>/dev/null; then kill \$pid; rc=99; else wait \$pid; rc=\$?; fi
+        timeout 20 '$wineserver_bin' -k; exit \$rc" ||
+        { echo "test-windows: karvelin.exe --help did not end with 0 after OK" >&2; exit 1; }
 fi
 
 stage "Windows stage passed"

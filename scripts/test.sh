@@ -5,7 +5,10 @@
 #      which AddressSanitizer does not see),
 #   3. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (with detect_leaks=1 LeakSanitizer checks every test process for leaks),
-#   4. the Windows program cross-built with mingw-w64 and tested under Wine.
+#   4. the Windows program cross-built with mingw-w64 and tested under Wine,
+#      leaving the Windows zip,
+#   5. the Debian package built from the Release build and checked with lintian;
+#      as root it is installed, checked and removed (scripts/test-package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh build test
@@ -39,3 +42,6 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "== Windows build (mingw-w64) and its tests under Wine"
 scripts/test-windows.sh
+
+echo "== Debian package"
+scripts/test-package.sh build/test

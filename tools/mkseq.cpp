@@ -14,6 +14,12 @@
 
 #include "tools/frame_files.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 constexpr int kMaxWidth = 7680;
@@ -21,12 +27,12 @@ constexpr int kMaxHeight = 4320;
 constexpr int kExitBadArguments = 2;
 
 const char kUsage[] =
-    "usage: karvelin-mkseq [options]\n"
+    "usage: karvelin-mkseq -o DIR [options]\n"
     "\n"
-    "Writes a numbered test sequence for checking a frame viewer.\n"
+    "Writes a numbered test sequence for checking a frame viewer into DIR.\n"
     "\n"
     "Options:\n"
-    "  -o, --out DIR       output folder, created if missing (default: .)\n"
+    "  -o, --out DIR       output folder, created if missing (required)\n"
     "  -n, --name PREFIX   file name before the frame number (default: frame_)\n"
     "  -s, --size WxH      picture size, at most 7680x4320 (default: 3840x2160)\n"
     "  -c, --count N       number of frames (default: 10)\n"
@@ -51,10 +57,13 @@ const char kUsage[] =
     "a black band with the frame number in large digits and a white box that moves\n"
     "to the right by 1/64 of the width per frame number.\n"
     "\n"
-    "Exit status: 0 written, 1 a file could not be written, 2 bad arguments.\n";
+    "On a terminal a progress line shows each frame as it is written.\n"
+    "\n"
+    "Exit status: 0 written, 1 a file could not be written, 2 bad arguments\n"
+    "(also when no argument is given: nothing is written without an output folder).\n";
 
 struct Options {
-    std::string out = ".";
+    std::string out;
     std::string name = "frame_";
     int width = 3840;
     int height = 2160;
@@ -177,6 +186,12 @@ int parse_options(int argc, char** argv, Options& o, std::string& error) {
             o.tag = value;
             have_tag = true;
         }
+    }
+
+    // Frames of 4K and more are large: they are written only where asked.
+    if (o.out.empty()) {
+        error = "no output folder: name one with --out DIR";
+        return -1;
     }
 
     // A viewer finds the frames of a sequence by fixed-width numbers, so every
@@ -395,6 +410,10 @@ int write_planar_frame(const std::string& base, const char* letters, const Layou
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return kExitBadArguments;
+    }
     Options o;
     std::string error;
     if (parse_options(argc, argv, o, error) != 0) {
@@ -416,6 +435,9 @@ int main(int argc, char** argv) {
     std::vector<std::uint16_t> row(static_cast<std::size_t>(o.width) * 3);
     std::vector<std::uint8_t> bytes(row.size() * 2);
     const char* letters = o.upper ? "RGB" : "rgb";
+    // One line, rewritten per frame, only where a person watches: a log or a
+    // pipe gets the closing summary alone.
+    const bool progress = isatty(fileno(stderr)) != 0;
     std::string first_path, last_path;
     for (long long i = 0; i < o.count; ++i) {
         const long long number = o.first + i;
@@ -431,12 +453,20 @@ int main(int argc, char** argv) {
             rc = write_dpx_frame(last_path, layout, number, text, row, bytes);
         }
         if (rc != 0) {
+            const int why = errno;
+            if (progress) std::fputc('\n', stderr);
             std::fprintf(stderr, "karvelin-mkseq: cannot write '%s': %s\n", last_path.c_str(),
-                         std::strerror(errno));
+                         std::strerror(why));
             return 1;
         }
         if (i == 0) first_path = last_path;
+        if (progress) {
+            std::fprintf(stderr, "\rframe %lld of %lld written (%lld%%): %s%s", i + 1, o.count,
+                         (i + 1) * 100 / o.count, o.name.c_str(), text.c_str());
+            std::fflush(stderr);
+        }
     }
+    if (progress) std::fputc('\n', stderr);
     std::printf("wrote %lld %s frame%s of %dx%d: %s%s%s\n", o.count, o.planar ? "planar" : "DPX",
                 o.count == 1 ? "" : "s", o.width, o.height, first_path.c_str(),
                 o.count > 1 ? " .. " : "", o.count > 1 ? last_path.c_str() : "");

@@ -26,11 +26,15 @@ std::string text_of(const std::string& path) {
     return std::string(b.begin(), b.end());
 }
 
-// Runs the generator with `args` (already shell-quoted where needed).
-RunResult mkseq(const TempDir& dir, const std::string& args) {
+// Runs the generator with `args` (already shell-quoted where needed) in the
+// folder `dir`; with `terminal` its output goes to a pseudo-terminal (through
+// script(1)), and both streams end up in `out`.
+RunResult mkseq(const TempDir& dir, const std::string& args, bool terminal = false) {
     const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
+    std::string program = std::string("'") + KARVELIN_MKSEQ + "' " + args;
+    if (terminal) program = "script -qec \"" + program + "\" /dev/null";
     const std::string cmd =
-        std::string("'") + KARVELIN_MKSEQ + "' " + args + " >'" + out + "' 2>'" + err + "'";
+        "cd '" + dir.path() + "' && " + program + " >'" + out + "' 2>'" + err + "'";
     const int raw = std::system(cmd.c_str());
     RunResult r;
     if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
@@ -284,4 +288,38 @@ TEST(Mkseq, HelpExplainsAndWritesNothing) {
                              "--out", "--planar", "--tag"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     EXPECT_FALSE(fs::exists(dir.file("out")));
+}
+
+// Frames of 4K and more are large: nothing is written unless a folder is named.
+TEST(Mkseq, WithoutAnOutputFolderItExplainsAndWritesNothing) {
+    TempDir dir;
+    const RunResult help = mkseq(dir, "--help");
+    const RunResult bare = mkseq(dir, "");
+    EXPECT_EQ(bare.status, 2);
+    EXPECT_EQ(bare.err, help.out);  // the usage, on stderr
+    EXPECT_EQ(bare.out, "");
+    const RunResult no_out = mkseq(dir, "-c 1 -s 8x8");
+    EXPECT_EQ(no_out.status, 2);
+    EXPECT_NE(no_out.err.find("--out"), std::string::npos) << no_out.err;
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+// One progress line, rewritten per frame, for a person at a terminal; a log or
+// a pipe gets the summary alone.
+TEST(Mkseq, ProgressOnlyOnATerminal) {
+    if (std::system("script -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) not installed";
+    TempDir dir;
+    const std::string args = "-o '" + dir.file("out") + "' -n t -s 16x8 -c 3";
+    const RunResult piped = mkseq(dir, args);
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.err, "");
+    const RunResult tty = mkseq(dir, args, true);
+    ASSERT_EQ(tty.status, 0) << tty.err;
+    std::size_t at = 0;
+    for (const char* frame : {"1 of 3", "2 of 3", "3 of 3"}) {
+        at = tty.out.find(frame, at);
+        ASSERT_NE(at, std::string::npos) << frame << " in " << tty.out;
+    }
+    // The summary follows, as without a terminal.
+    EXPECT_NE(tty.out.find(piped.out.substr(0, piped.out.find(':')), at), std::string::npos);
 }

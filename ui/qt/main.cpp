@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "ui/qt/qt_front_end.h"
+#include "ui/usage.h"
 
 namespace {
 
@@ -25,6 +26,11 @@ void message_handler(QtMsgType type, const QMessageLogContext& context, const QS
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before QApplication exists, so that no display is needed.
+    if (const char* answer = command_line_answer(command_line_path(argc, argv).constData())) {
+        std::fputs(answer, stdout);
+        return 0;
+    }
     g_previous_handler = qInstallMessageHandler(message_handler);
     QApplication app(argc, argv);
     if (QGuiApplication::primaryScreen() == nullptr) {

@@ -4,6 +4,7 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include "ui/usage.h"
 #include "ui/win32/front_win32.h"
 
 namespace {
@@ -20,6 +21,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
 
     char path[kPathMax];
     const bool too_long = command_line_path(GetCommandLineA(), path, sizeof path) != 0;
+    // A GUI program has no console to print to: --help and --version answer in a box.
+    if (const char* answer = command_line_answer(path)) {
+        static char box[4096];
+        message_box_text(answer, box, sizeof box);
+        MessageBoxA(nullptr, box, "Karvelin", MB_OK | MB_ICONINFORMATION);
+        return 0;
+    }
     if (window_startup(g_app.win, path[0] != '\0' ? path : nullptr) != 0) return 1;
     // A named path that does not fit is refused like any file that cannot be opened.
     if (too_long) show_error(g_app.win.viewer, kMsgCantOpen);
