@@ -28,25 +28,49 @@ void move_size_check(Window& win, int from_shift) {
     win.front.check_menu(win.front.context, kCmdSizeOriginal + win.viewer.store.shift, true);
 }
 
-/// After a reallocation that left no pixel buffer (a picture too large for the
-/// memory left), falls back to the next smaller size that can be allocated, so
-/// that the window keeps showing something and playback goes on. The user is
-/// told once per loss, not on every tick that finds the display still missing.
-void recover_from_allocation_failure(Window& win) {
-    FrameStore& store = win.viewer.store;
-    if (store.pixels != nullptr) {
-        win.display_lost = false;
-        return;
-    }
-    if (!win.display_lost) show_error(win.viewer, kMsgNoMemory);
+/// Tells the user that the picture cannot be shown at the size asked for, once
+/// per loss: the flag stays set until a paint shows the picture again.
+void tell_display_lost(Window& win) {
+    if (win.display_lost) return;
     win.display_lost = true;
-    const int old_shift = store.shift;
+    show_error(win.viewer, kMsgNoMemory);
+}
+
+/// Steps the shift towards 1/8 until a pixel buffer can be allocated. Returns
+/// true when one was (false when even 1/8 does not fit).
+bool shrink_until_allocated(FrameStore& store) {
     while (store.pixels == nullptr && store.shift < 3) {
         ++store.shift;
         reallocate_display(store);
     }
+    return store.pixels != nullptr;
+}
+
+/// After a reallocation that left no pixel buffer (a picture too large for the
+/// memory left), falls back to the next smaller size that can be allocated, so
+/// that the window keeps showing something and playback goes on. The box comes
+/// after the shift and the Size check are settled, since its modal loop paints.
+void recover_from_allocation_failure(Window& win) {
+    FrameStore& store = win.viewer.store;
+    if (store.pixels != nullptr) return;
+    const int old_shift = store.shift;
+    shrink_until_allocated(store);
     if (store.shift != old_shift) move_size_check(win, old_shift);
-    if (store.pixels != nullptr) win.display_lost = false;
+    tell_display_lost(win);
+}
+
+/// Reads the current frame so that it is never drawn at a size other than the
+/// display's (see load_frame_checked), refits the window when the display size
+/// changed on the way, and repaints: what a tick, the Color menu and the frame
+/// keys do.
+void load_and_show(Window& win) {
+    bool changed = false;
+    load_frame_checked(win.viewer, &changed);
+    if (changed) {
+        recover_from_allocation_failure(win);
+        fit(win);
+    }
+    repaint(win);
 }
 
 /// Reallocates the display for the current source size and shift, refits the
@@ -59,11 +83,11 @@ void resize_path(Window& win) {
     // The timer keeps running: until the next key press each tick reloads the
     // same frame at step 0.
     win.viewer.play.step = 0;
-    bool changed = false;
-    load_frame_checked(win.viewer, &changed);
-    recover_from_allocation_failure(win);
-    if (changed) fit(win);
-    repaint(win);
+    load_and_show(win);
+    // Painted twice on purpose: the viewer has always drawn a size change twice
+    // in a row, and anything that counts its paints (the playback benchmark, a
+    // screen recorder) sees the same sequence as before. The second paint finds
+    // nothing changed and costs one copy of the picture.
     repaint(win);
 }
 
@@ -104,15 +128,19 @@ int window_startup(Window& win, const char* command_line) {
     viewer.seq.frame_count = 0;
     win.timer_running = false;
 
-    if (command_line != nullptr && command_line[0] != '\0') {
+    // A path named on the command line is opened even when it is empty (`""`),
+    // so that naming nothing that exists is reported like any other such path.
+    if (command_line != nullptr) {
         const char* path = command_line;
         std::size_t length = std::strlen(path);
-        // A quoted path arrives with its quotes; neither belongs to the file name.
-        if (path[0] == '"') {
+        // On Windows a quoted path may arrive with its quotes, which cannot belong
+        // to a file name there. Elsewhere the shell has removed the quoting and a
+        // quote is part of the name.
+        if (!kNamesCanHoldQuotes && length > 0 && path[0] == '"') {
             ++path;
             --length;
         }
-        if (length > 0 && path[length - 1] == '"') --length;
+        if (!kNamesCanHoldQuotes && length > 0 && path[length - 1] == '"') --length;
         if (take_path(win, path, length)) {
             open_sequence(viewer);
             bool changed = false;
@@ -120,12 +148,8 @@ int window_startup(Window& win, const char* command_line) {
             // No window yet: the fit follows when it is created. A display too large
             // for memory falls back to a smaller size before the window exists.
             if (viewer.store.pixels == nullptr) {
-                show_error(viewer, kMsgNoMemory);
-                while (viewer.store.pixels == nullptr && viewer.store.shift < 3) {
-                    ++viewer.store.shift;
-                    reallocate_display(viewer.store);
-                }
-                if (viewer.store.pixels != nullptr) load_current_frame(viewer);
+                if (shrink_until_allocated(viewer.store)) load_current_frame(viewer);
+                tell_display_lost(win);
             }
         }
     }
@@ -168,6 +192,7 @@ void status_text(const Window& win, int part, char* out, int capacity) {
 }
 
 void window_paint_status(Window& win) {
+    if (win.viewer.store.pixels != nullptr) win.display_lost = false;
     char* text = win.viewer.seq.work;
     for (int part = 0; part < kStatusParts; ++part) {
         status_text(win, part, text, kPathMax);
@@ -175,7 +200,9 @@ void window_paint_status(Window& win) {
     }
 }
 
-void window_key(Window& win, int virtual_key) {
+namespace {
+
+void key(Window& win, int virtual_key) {
     switch (key_pressed(win.viewer.play, win.viewer.seq, virtual_key)) {
         case kKeyQuit:
             win.front.quit(win.front.context);
@@ -192,24 +219,15 @@ void window_key(Window& win, int virtual_key) {
     set_step_status(win);
 }
 
-void window_tick(Window& win) {
+void tick(Window& win) {
     timer_tick(win.viewer.seq, win.viewer.play);
-    bool changed = false;
-    load_frame_checked(win.viewer, &changed);
-    if (changed) {
-        recover_from_allocation_failure(win);
-        fit(win);
-    }
-    repaint(win);
-    prefetch_next_frame(win.viewer);
+    load_and_show(win);
+    // Where the system has no read-ahead hint, opening the next frame's files
+    // would be all the hint did.
+    if (kFilePrefetchHints) prefetch_next_frame(win.viewer);
 }
 
-void window_drop(Window& win, const char* path) {
-    if (path == nullptr) return;
-    if (take_path(win, path, std::strlen(path))) open_path(win);
-}
-
-void window_command(Window& win, int id) {
+void command(Window& win, int id) {
     Viewer& viewer = win.viewer;
     switch (id) {
         case kCmdOpen: {
@@ -226,18 +244,11 @@ void window_command(Window& win, int id) {
         case kCmdExit:
             win.front.close_window(win.front.context);
             return;
-        case kCmdConvert: {
+        case kCmdConvert:
             viewer.store.convert = viewer.store.convert ? 0 : 1;
             win.front.check_menu(win.front.context, kCmdConvert, viewer.store.convert == 1);
-            bool changed = false;
-            load_frame_checked(viewer, &changed);
-            if (changed) {
-                recover_from_allocation_failure(win);
-                fit(win);
-            }
-            repaint(win);
+            load_and_show(win);
             return;
-        }
         case kCmdSizeOriginal:
         case kCmdSizeHalf:
         case kCmdSizeQuarter:
@@ -248,14 +259,67 @@ void window_command(Window& win, int id) {
             resize_path(win);
             return;
         }
-        case kCmdAbout:
-            win.front.show_about(win.front.context);
-            repaint(win);
-            return;
         default:
             win.front.beep(win.front.context);
             return;
     }
+}
+
+}  // namespace
+
+// Each event handler below does nothing while another is still running: that
+// happens only inside the modal loop of a box the first one raised, where the
+// state it was changing must stay as the box found it.
+
+void window_key(Window& win, int virtual_key) {
+    if (win.busy) return;
+    ++win.busy;
+    key(win, virtual_key);
+    --win.busy;
+}
+
+void window_tick(Window& win) {
+    if (win.busy) return;
+    ++win.busy;
+    tick(win);
+    --win.busy;
+}
+
+void window_drop(Window& win, const char* path) {
+    if (win.busy || path == nullptr) return;
+    ++win.busy;
+    if (take_path(win, path, std::strlen(path))) open_path(win);
+    --win.busy;
+}
+
+void window_command(Window& win, int id) {
+    if (win.busy) return;
+    if (id == kCmdAbout) {
+        // The About box changes nothing: playback may go on behind it.
+        win.front.show_about(win.front.context);
+        repaint(win);
+        return;
+    }
+    ++win.busy;
+    command(win, id);
+    --win.busy;
+}
+
+bool window_surface_lost(Window& win) {
+    if (win.busy) return false;
+    ++win.busy;
+    // Told before falling back: a chain of smaller sizes that fail as well is
+    // one loss, ended only by a picture that shows.
+    tell_display_lost(win);
+    FrameStore& store = win.viewer.store;
+    if (store.shift < 3) {
+        const int old_shift = store.shift;
+        ++store.shift;
+        move_size_check(win, old_shift);
+        resize_path(win);
+    }
+    --win.busy;
+    return true;
 }
 
 void window_shutdown(Window& win) {

@@ -59,9 +59,14 @@ struct Window {
     Viewer viewer;
     FrontEnd front;
     bool timer_running = false;
-    /// Set while the display could not be allocated and the user has been told,
-    /// so that playback ticks do not raise the same box again and again.
+    /// Set once the user has been told that the picture cannot be shown at the
+    /// size asked for, until it shows again, so that one loss raises one box
+    /// however many ticks or paints find the display still missing.
     bool display_lost = false;
+    /// Non-zero while the window logic handles an event. The modal loops of the
+    /// boxes it raises (error box, Open dialog) still deliver timer ticks, which
+    /// must not step or reload over the state the box interrupted.
+    int busy = 0;
 };
 
 /// Start-up before the window exists: allocates the 960x540 display, builds the
@@ -76,7 +81,8 @@ void window_created(Window& win);
 /// kPathMax bytes).
 void status_text(const Window& win, int part, char* out, int capacity);
 
-/// Sets all three status parts (the paint handler's job).
+/// The paint handler's job after it drew the picture: sets all three status
+/// parts. A picture shown again ends a display loss the user was told of.
 void window_paint_status(Window& win);
 
 /// A plain key press with its virtual-key code.
@@ -90,6 +96,13 @@ void window_drop(Window& win, const char* path);
 
 /// A menu command by id.
 void window_command(Window& win, int id);
+
+/// The front end could not get the surface to show the picture at the display
+/// size (a display server that cannot back a window that large). Treated like a
+/// display that cannot be allocated: the user is told once, and the picture falls
+/// back to the next smaller size. Returns false when it cannot act now (inside a
+/// box); the front end tries again later. Must not be called from a paint handler.
+bool window_surface_lost(Window& win);
 
 /// Releases what start-up allocated (the front end stops its own timer).
 void window_shutdown(Window& win);

@@ -262,7 +262,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         default:
             break;
     }
-    FUZZ_CHECK(window_startup(win, command_line.c_str()) == 0);
+    FUZZ_CHECK(window_startup(win, command_line.empty() ? nullptr : command_line.c_str()) == 0);
     window_created(win);
     win.front.repaint(win.front.context);
     check_state(win, f);

@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSizeGrip>
@@ -58,7 +59,9 @@ class QtFrontEndTest : public QObject {
                 static_cast<QStringList*>(c)->append(QString::fromLatin1(m));
             };
             win.viewer.error_context = &errors;
-            if (window_startup(win, command_line.constData()) != 0) return;
+            if (window_startup(win, command_line.isEmpty() ? nullptr : command_line.constData()) !=
+                0)
+                return;
             main = new MainWindow(win);
             main->show_error = [this](const QString& m, const QString&) { errors.append(m); };
             window_created(win);
@@ -141,6 +144,31 @@ class QtFrontEndTest : public QObject {
             QVERIFY(f.main->action(c.id)->isChecked());
         }
         QVERIFY(f.errors.isEmpty());
+    }
+
+    // A paint that cannot get its surface (Qt's painter cannot begin, as when
+    // the display server cannot back the window) falls back to a smaller size
+    // with one box. A paint event sent outside Qt's paint cycle meets a painter
+    // that cannot begin in just that way.
+    void paint_without_a_surface_falls_back_with_one_box() {
+        for (int i = 0; i < 2; ++i)
+            write_header_only_dpx(dir_.filePath(QStringLiteral("lost_%1.dpx").arg(i)), 1920, 1080);
+        Fixture f(QFile::encodeName(dir_.filePath("lost_0.dpx")));
+        f.main->action(kCmdSizeOriginal)->trigger();
+        QCOMPARE(f.win.viewer.store.shift, 0);
+        // No real paint may show the picture in between: the loss lasts until one does.
+        f.main->picture()->setUpdatesEnabled(false);
+        for (int expected_shift : {1, 2}) {
+            QPaintEvent lost(f.main->picture()->rect());
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("QPainter::begin"));
+            QApplication::sendEvent(f.main->picture(), &lost);
+            QApplication::sendEvent(f.main->picture(), &lost);
+            QTRY_COMPARE(f.win.viewer.store.shift, expected_shift);
+            QVERIFY(f.main->action(kCmdSizeOriginal + expected_shift)->isChecked());
+        }
+        QCOMPARE(f.errors, QStringList{QString::fromLatin1(kMsgNoMemory)});
+        f.main->picture()->setUpdatesEnabled(true);
+        QCOMPARE(f.main->picture_device_size(), QSize(480, 270));
     }
 
     void keys_drive_the_step_and_timer() {

@@ -30,7 +30,29 @@ struct FakeFront {
     int dialogs = 0;
     bool checked[1000] = {};
     std::vector<std::string> errors;
+    /// Ticks each modal box (error box, Open dialog) delivers while it is open,
+    /// as the real event loops do, and what a paint inside it then showed:
+    /// status parts 1 and 2 and the top-left pixel.
+    int ticks_in_box = 0;
+    std::vector<std::string> seen_in_box;
+    /// Paints find no surface (a display server that cannot back the window).
+    bool surface_missing = false;
 };
+
+std::vector<int> pixel_at(const Window& win, int x, int y);
+
+/// A modal box's event loop: timer ticks, then a paint.
+void run_box_loop(FakeFront& f) {
+    for (int i = 0; i < f.ticks_in_box; ++i) window_tick(*f.win);
+    if (!f.surface_missing) window_paint_status(*f.win);
+    std::string seen = f.status[1] + "|" + f.status[2];
+    if (f.win->viewer.store.pixels != nullptr) {
+        const std::vector<int> p = pixel_at(*f.win, 0, 0);
+        seen +=
+            "|" + std::to_string(p[2]) + "," + std::to_string(p[1]) + "," + std::to_string(p[0]);
+    }
+    f.seen_in_box.push_back(seen);
+}
 
 FakeFront& fake(void* c) {
     return *static_cast<FakeFront*>(c);
@@ -48,7 +70,7 @@ void install(Window& win, FakeFront& f) {
     // The paint handler of a real front end sets the three status parts.
     win.front.repaint = [](void* c) {
         ++fake(c).repaints;
-        window_paint_status(*fake(c).win);
+        if (!fake(c).surface_missing) window_paint_status(*fake(c).win);
     };
     win.front.set_status = [](void* c, int part, const char* text) {
         ASSERT_GE(part, 0);
@@ -63,6 +85,7 @@ void install(Window& win, FakeFront& f) {
         FakeFront& f = fake(c);
         ++f.dialogs;
         f.dialog_start = path;
+        run_box_loop(f);
         if (f.dialog_answer.empty()) return false;
         std::snprintf(path, static_cast<std::size_t>(capacity), "%s", f.dialog_answer.c_str());
         return true;
@@ -73,6 +96,7 @@ void install(Window& win, FakeFront& f) {
     win.viewer.error_box = [](void* c, const char* message, const char* caption) {
         EXPECT_STREQ(caption, "Error");
         fake(c).errors.push_back(message);
+        run_box_loop(fake(c));
     };
     win.viewer.error_context = &f;
 }
@@ -187,12 +211,23 @@ TEST_F(WindowLogic, CommandLineOfOtherSizeReallocatesBeforeTheWindow) {
     EXPECT_EQ(pixel_at(win, 3, 3), (std::vector<int>{0, 0, 0x40}));
 }
 
-TEST_F(WindowLogic, QuotedCommandLineLosesBothQuotes) {
+TEST_F(WindowLogic, CommandLineQuotesAreRemovedOnlyWhereNamesCannotHoldThem) {
     const std::string path = make_small_sequence();
     start(("\"" + path + "\"").c_str());
-    EXPECT_TRUE(front.errors.empty());
-    EXPECT_EQ(front.status[0], "clip_000.dpx");
-    EXPECT_EQ(front.status[1], "Frame: 0/3");
+    if (kNamesCanHoldQuotes) {
+        // The shell removed the quoting; these quotes would be part of the name.
+        EXPECT_EQ(front.errors, (std::vector<std::string>{"Can't open file!"}));
+    } else {
+        EXPECT_TRUE(front.errors.empty());
+        EXPECT_EQ(front.status[0], "clip_000.dpx");
+        EXPECT_EQ(front.status[1], "Frame: 0/3");
+    }
+}
+
+TEST_F(WindowLogic, EmptyCommandLinePathIsReportedLikeAnyPathThatNamesNothing) {
+    start(kNamesCanHoldQuotes ? "" : "\"\"");
+    EXPECT_EQ(front.errors, (std::vector<std::string>{"Can't open file!"}));
+    EXPECT_EQ(front.status[1], "Frame: 0/0");
 }
 
 TEST_F(WindowLogic, CommandLineTooLongForThePathIsRefusedWhole) {
@@ -202,8 +237,10 @@ TEST_F(WindowLogic, CommandLineTooLongForThePathIsRefusedWhole) {
     EXPECT_EQ(front.errors[0], "Can't open file!");
     EXPECT_EQ(front.status[0], "");
     EXPECT_EQ(front.status[1], "Frame: 0/0");
-    // One character shorter than the limit with its quote fits: not refused for length.
-    std::string exact = "\"" + std::string(kPathMax - 1, 'b');
+    // One character shorter than the limit (with its opening quote where quotes
+    // are removed) fits: not refused for length.
+    std::string exact =
+        std::string(kNamesCanHoldQuotes ? "" : "\"") + std::string(kPathMax - 1, 'b');
     Window other;
     FakeFront other_front;
     install(other, other_front);
@@ -396,6 +433,67 @@ TEST_F(WindowLogic, DisplayThatCannotBeAllocatedIsReportedAndNeverWrittenThrough
     EXPECT_NE(win.viewer.store.pixels, nullptr);
     EXPECT_TRUE(front.checked[kCmdSizeQuarter]);
     EXPECT_EQ(checked_sizes(front), 1);
+}
+
+// A failed open while a sequence plays: the box's loop ticks, and neither then
+// nor after OK may the rejected sequence play behind it or replace the picture.
+TEST_F(WindowLogic, ModalBoxesFindPlaybackSettledAndTicksInsideThemChangeNothing) {
+    start(make_small_sequence().c_str());
+    window_key(win, kKeyRight);
+    window_tick(win);  // frame 1: green
+    ASSERT_EQ(pixel_at(win, 0, 0), (std::vector<int>{0, 0x80, 0}));
+    ASSERT_EQ(write_file(dir.file("rej_0.dpx"), std::vector<std::uint8_t>(100, 7)), 0);
+    write_flat_dpx(dir.file("rej_1.dpx"), 64, 32, 0xFF00, 0xFF00, 0xFF00);
+    write_flat_dpx(dir.file("rej_2.dpx"), 64, 32, 0xFF00, 0xFF00, 0xFF00);
+    front.ticks_in_box = 3;
+    window_drop(win, dir.file("rej_0.dpx").c_str());
+    ASSERT_EQ(front.errors, (std::vector<std::string>{"Invalid image file!"}));
+    EXPECT_EQ(front.seen_in_box, (std::vector<std::string>{"Frame: 0/0|Step: 0|0,128,0"}));
+    for (int i = 0; i < 3; ++i) window_tick(win);
+    EXPECT_EQ(pixel_at(win, 0, 0), (std::vector<int>{0, 0x80, 0})) << "previous picture kept";
+    EXPECT_EQ(front.status[1], "Frame: 0/0");
+
+    // The Open dialog's loop ticks too: the sequence waits behind it.
+    window_drop(win, make_small_sequence().c_str());
+    window_key(win, kKeyRight);
+    front.ticks_in_box = 2;
+    front.seen_in_box.clear();
+    window_command(win, kCmdOpen);
+    EXPECT_EQ(front.seen_in_box, (std::vector<std::string>{"Frame: 0/3|Step: +1|64,0,0"}));
+}
+
+TEST_F(WindowLogic, OneNotEnoughMemoryBoxPerLossThoughTicksArriveInsideIt) {
+    start(make_small_sequence().c_str());
+    window_key(win, kKeyRight);
+    front.ticks_in_box = 5;
+    // A source size the store refuses stands in for memory running out.
+    win.viewer.store.source_width = kMaxFrameWidth * 2;
+    window_command(win, kCmdSizeHalf);
+    EXPECT_EQ(front.errors, (std::vector<std::string>{kMsgNoMemory}));
+    EXPECT_EQ(front.seen_in_box, (std::vector<std::string>{"Frame: 0/3|Step: +1"}))
+        << "the box saw the frame it interrupted, unstepped";
+}
+
+TEST_F(WindowLogic, SurfaceThatCannotBeHadFallsBackOneSizeAtATimeWithOneBox) {
+    start(make_4k_sequence().c_str());
+    window_command(win, kCmdSizeOriginal);
+    ASSERT_EQ(front.fit_width, 3840);
+    // Original, then 1/2, cannot be shown; 1/4 can.
+    front.surface_missing = true;
+    EXPECT_TRUE(window_surface_lost(win));
+    EXPECT_EQ(front.fit_width, 1920);
+    EXPECT_TRUE(front.checked[kCmdSizeHalf]);
+    EXPECT_TRUE(window_surface_lost(win));
+    EXPECT_EQ(front.fit_width, 960);
+    EXPECT_TRUE(front.checked[kCmdSizeQuarter]);
+    EXPECT_EQ(checked_sizes(front), 1);
+    EXPECT_EQ(front.errors, (std::vector<std::string>{kMsgNoMemory}));
+    // A picture that showed ends the loss: a later one is told again.
+    front.surface_missing = false;
+    win.front.repaint(win.front.context);
+    window_command(win, kCmdSizeOriginal);
+    EXPECT_TRUE(window_surface_lost(win));
+    EXPECT_EQ(front.errors.size(), 2u);
 }
 
 TEST_F(WindowLogic, MenuCommandsExitAboutAndUnknown) {

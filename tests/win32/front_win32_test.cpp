@@ -42,18 +42,24 @@ TEST(CommandLine, TheTextAfterTheProgramNameIsOnePathWithoutItsQuotes) {
     EXPECT_EQ(path_of("k.exe\t\t\"D:\\a.dpx\"  "), "D:\\a.dpx");
     // An opening quote with no closing one.
     EXPECT_EQ(path_of("k.exe \"D:\\a b.dpx"), "D:\\a b.dpx");
-    // Nothing named.
-    EXPECT_EQ(path_of("\"C:\\k k\\k.exe\""), "");
-    EXPECT_EQ(path_of("k.exe   "), "");
-    EXPECT_EQ(path_of("k.exe \"\""), "");
-    EXPECT_EQ(path_of(nullptr), "");
+    // Nothing named, and a named path that is empty once its quotes are gone.
+    int result = -1;
+    for (const char* nothing :
+         {"\"C:\\k k\\k.exe\"", "k.exe   ", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(path_of(nothing, kPathMax, &result), "");
+        EXPECT_EQ(result, 0);
+    }
+    for (const char* empty : {"k.exe \"\"", "k.exe \"", "\"k k.exe\" \" "}) {
+        EXPECT_EQ(path_of(empty, kPathMax, &result), "") << empty;
+        EXPECT_EQ(result, 1) << empty;
+    }
 }
 
 TEST(CommandLine, APathThatDoesNotFitIsRefusedWhole) {
     const std::string fits(kPathMax - 1, 'a');
     int result = 1;
     EXPECT_EQ(path_of(("k.exe \"" + fits + "\"").c_str(), kPathMax, &result), fits);
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, 1);
     EXPECT_EQ(path_of(("k.exe " + fits + "b").c_str(), kPathMax, &result), "");
     EXPECT_EQ(result, -1);
     EXPECT_EQ(path_of("k.exe abc", 3, &result), "");

@@ -51,6 +51,13 @@ void PictureWidget::paintEvent(QPaintEvent* event) {
     const int h = store.pixels ? display_height(store) : 0;
     const qreal dpr = devicePixelRatioF();
     QPainter painter(this);
+    if (!painter.isActive()) {
+        // The window has no surface to paint on: the display server could not
+        // back a window this large (out of memory for its shared image). Nothing
+        // shows, and Qt would say so on every paint; a smaller picture may show.
+        surface_lost();
+        return;
+    }
 
     // The picture's extent in this widget's logical coordinates.
     const QRectF picture_rect(0, 0, w / dpr, h / dpr);
@@ -118,6 +125,22 @@ void PictureWidget::paintEvent(QPaintEvent* event) {
     // The paint handler refreshes the three status parts in order.
     window_paint_status(win_);
     paint_nanoseconds += clock.nsecsElapsed();
+}
+
+void PictureWidget::surface_lost() {
+    if (surface_lost_pending_) return;
+    surface_lost_pending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        surface_lost_pending_ = false;
+        // Inside a box the window logic cannot act yet: ask again a little later.
+        if (!window_surface_lost(win_)) {
+            surface_lost_pending_ = true;
+            QTimer::singleShot(100, this, [this] {
+                surface_lost_pending_ = false;
+                surface_lost();
+            });
+        }
+    });
 }
 
 // ---------------------------------------------------------------- status bar

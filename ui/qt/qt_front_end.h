@@ -37,7 +37,12 @@ class PictureWidget : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    /// Hands a paint that found no surface to the window logic, from the event
+    /// loop rather than from inside the paint, once however many paints fail.
+    void surface_lost();
+
     Window& win_;
+    bool surface_lost_pending_ = false;
 };
 
 /// A status bar with three parts whose right edges are w - 250, w - 110 and the

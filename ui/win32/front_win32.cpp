@@ -224,6 +224,7 @@ int command_line_path(const char* command_line, char* out, int capacity) {
     while (*p == ' ' || *p == '\t') ++p;
     const char* end = p + std::strlen(p);
     while (end > p && (end[-1] == ' ' || end[-1] == '\t')) --end;
+    if (p == end) return 0;
     // Explorer quotes the path; both quotes go, so the name is the chosen frame's
     // own and that frame opens (a kept closing quote would match no file name).
     if (p < end && *p == '"') {
@@ -234,7 +235,7 @@ int command_line_path(const char* command_line, char* out, int capacity) {
     if (length >= static_cast<std::size_t>(capacity)) return -1;
     std::memcpy(out, p, length);
     out[length] = '\0';
-    return 0;
+    return 1;
 }
 
 int register_window_class(HINSTANCE instance) {

@@ -27,8 +27,9 @@ void install_win32_front(Win32App& app);
 /// Copies the path named on a command line (`command_line` as GetCommandLineA
 /// gives it, program name first) into `out`: the text after the program name,
 /// taken whole as one path, without surrounding blanks and without the double
-/// quotes around it. Returns 0 (with an empty `out` when nothing was named), or
-/// -1 when the path does not fit `capacity` bytes (`out` is then empty).
+/// quotes around it. Returns 1 when a path was named (`out` may then be empty:
+/// `""` or a lone `"`), 0 when nothing was (`out` empty), or -1 when the path
+/// does not fit `capacity` bytes (`out` is then empty).
 int command_line_path(const char* command_line, char* out, int capacity);
 
 /// Registers the window class (menu MAINMENU, default application icon, arrow

@@ -19,8 +19,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     g_app.instance = instance;
 
     char path[kPathMax];
-    const bool too_long = command_line_path(GetCommandLineA(), path, sizeof path) != 0;
-    if (window_startup(g_app.win, path[0] != '\0' ? path : nullptr) != 0) return 1;
+    const int named = command_line_path(GetCommandLineA(), path, sizeof path);
+    const bool too_long = named < 0;
+    // A named path that is empty once its quotes are gone still opens (and fails).
+    if (window_startup(g_app.win, named > 0 ? path : nullptr) != 0) return 1;
     // A named path that does not fit is refused like any file that cannot be opened.
     if (too_long) show_error(g_app.win.viewer, kMsgCantOpen);
 
