@@ -5,9 +5,6 @@
 #include <commdlg.h>
 #include <shellapi.h>
 
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -68,7 +65,7 @@ bool ask_open_file(void* context, char* path, int capacity) {
     ofn.nMaxFile = static_cast<DWORD>(capacity);
     ofn.Flags = OFN_READONLY | OFN_FILEMUSTEXIST;
     const bool chosen = GetOpenFileNameA(&ofn) != FALSE;
-    trace_line("open-dialog %d", chosen ? 1 : 0);
+    if (app.watch && app.watch->dialog_closed) app.watch->dialog_closed("open-dialog", chosen);
     return chosen;
 }
 
@@ -76,7 +73,8 @@ void show_about(void* context) {
     Win32App& app = app_of(context);
     const INT_PTR result =
         DialogBoxParamA(app.instance, "ABOUTDLG", app.hwnd, about_dialog_proc, 0);
-    trace_line("about %d", static_cast<int>(result));
+    if (app.watch && app.watch->dialog_closed)
+        app.watch->dialog_closed("about", static_cast<int>(result));
 }
 
 void check_menu(void* context, int id, bool checked) {
@@ -89,68 +87,11 @@ void beep(void*) {
     MessageBeep(MB_OK);
 }
 
-void error_box(void*, const char* message, const char* caption) {
-#if defined(KARVELIN_TRACE_HOOK)
-    // Under test a modal box would wait for a click that never comes.
-    if (std::getenv("KARVELIN_TRACE") != nullptr) {
-        trace_line("error %s|%s", caption, message);
-        return;
-    }
-#endif
+void error_box(void* context, const char* message, const char* caption) {
+    const Win32App& app = app_of(context);
+    if (app.watch && app.watch->error_box && app.watch->error_box(message, caption)) return;
     MessageBoxA(nullptr, message, caption, MB_OK);
 }
-
-#if defined(KARVELIN_TRACE_HOOK)
-// What a test needs to see of the window: the menu as the class loaded it, and
-// after every paint the status texts and the client area's size and position.
-void trace_menu(HMENU menu) {
-    const int count = GetMenuItemCount(menu);
-    for (int i = 0; i < count; ++i) {
-        char text[128] = {};
-        GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
-        trace_line("menu %s", text);
-        HMENU sub = GetSubMenu(menu, i);
-        const int items = sub ? GetMenuItemCount(sub) : 0;
-        for (int j = 0; j < items; ++j) {
-            const UINT id = GetMenuItemID(sub, j);
-            const UINT state = GetMenuState(sub, static_cast<UINT>(j), MF_BYPOSITION);
-            char item[128] = {};
-            GetMenuStringA(sub, static_cast<UINT>(j), item, sizeof item, MF_BYPOSITION);
-            if (state & MF_SEPARATOR)
-                trace_line("item separator");
-            else
-                trace_line("item %u %s%s", id, item, (state & MF_CHECKED) ? " [checked]" : "");
-        }
-    }
-}
-
-void trace_paint(const Win32App& app) {
-    char parts[kStatusParts][kPathMax];
-    for (int i = 0; i < kStatusParts; ++i) {
-        parts[i][0] = '\0';
-        if (LOWORD(SendMessageA(app.status, SB_GETTEXTLENGTHA, static_cast<WPARAM>(i), 0)) <
-            kPathMax)
-            SendMessageA(app.status, SB_GETTEXTA, static_cast<WPARAM>(i),
-                         reinterpret_cast<LPARAM>(parts[i]));
-    }
-    RECT client{}, bar{};
-    GetClientRect(app.hwnd, &client);
-    GetWindowRect(app.status, &bar);
-    POINT origin{0, 0};
-    ClientToScreen(app.hwnd, &origin);
-    static char last[4 * kPathMax];
-    char line[4 * kPathMax];
-    std::snprintf(line, sizeof line,
-                  "paint %s|%s|%s client %ldx%ld bar %ld display %dx%d at %ld,%ld", parts[0],
-                  parts[1], parts[2], client.right, client.bottom, bar.bottom - bar.top,
-                  display_width(app.win.viewer.store), display_height(app.win.viewer.store),
-                  origin.x, origin.y);
-    // Playback repaints every 16 ms; only changes are worth a line.
-    if (std::strcmp(line, last) == 0) return;
-    std::strcpy(last, line);
-    trace_line("%s", line);
-}
-#endif
 
 void on_paint(Win32App& app) {
     PAINTSTRUCT ps;
@@ -164,9 +105,7 @@ void on_paint(Win32App& app) {
                           reinterpret_cast<const BITMAPINFO*>(&store.bitmap), DIB_RGB_COLORS);
     window_paint_status(app.win);
     EndPaint(app.hwnd, &ps);
-#if defined(KARVELIN_TRACE_HOOK)
-    trace_paint(app);
-#endif
+    if (app.watch && app.watch->painted) app.watch->painted(app);
 }
 
 void on_drop(Win32App& app, HDROP drop) {
@@ -278,9 +217,7 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         app->menu = GetMenu(hwnd);
         app->instance = create->hInstance;
         window_created(app->win);
-#if defined(KARVELIN_TRACE_HOOK)
-        trace_menu(app->menu);
-#endif
+        if (app->watch && app->watch->created) app->watch->created(*app);
         return 0;
     }
     if (app == nullptr) return DefWindowProcA(hwnd, msg, wparam, lparam);
@@ -316,22 +253,4 @@ INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM)
     if (msg != WM_COMMAND) return FALSE;
     if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) EndDialog(dialog, 0);
     return TRUE;
-}
-
-void trace_line(const char* format, ...) {
-#if defined(KARVELIN_TRACE_HOOK)
-    const char* file = std::getenv("KARVELIN_TRACE");
-    if (file == nullptr || *file == '\0') return;
-    // Opened per line so that the log is complete whenever the program stops.
-    std::FILE* out = std::fopen(file, "ab");
-    if (out == nullptr) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(out, format, args);
-    va_end(args);
-    std::fputc('\n', out);
-    std::fclose(out);
-#else
-    (void)format;
-#endif
 }

@@ -11,6 +11,24 @@ constexpr const char* kWindowClass = "Karvelin";
 /// Control id of the status bar.
 constexpr int kStatusBarId = 1;
 
+struct Win32App;
+
+/// What a test build of the program watches of the window; the program as
+/// shipped installs none. Every member may be null.
+struct Win32Watch {
+    /// The window was created with its menu.
+    void (*created)(const Win32App& app) = nullptr;
+    /// A paint has ended.
+    void (*painted)(const Win32App& app) = nullptr;
+    /// A dialog ("open-dialog", "about") closed with `result`.
+    void (*dialog_closed)(const char* dialog, int result) = nullptr;
+    /// Takes an error box in place of the message box, which would wait for a
+    /// click; returns true when it did.
+    bool (*error_box)(const char* message, const char* caption) = nullptr;
+    /// The program ends with `code`; `why` names what failed, or is empty.
+    void (*exiting)(int code, const char* why) = nullptr;
+};
+
 /// Everything the program keeps: the shared window state plus the handles.
 struct Win32App {
     Window win;
@@ -18,6 +36,7 @@ struct Win32App {
     HWND hwnd = nullptr;
     HWND status = nullptr;
     HMENU menu = nullptr;
+    const Win32Watch* watch = nullptr;
 };
 
 /// Fills app.win.front with the Win32 implementations and installs the message
@@ -49,7 +68,3 @@ INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM 
 
 /// Sets the status bar's three parts from its current width.
 void layout_status_parts(HWND status);
-
-/// Writes one line to the file named by KARVELIN_TRACE, when the program was
-/// built with KARVELIN_TRACE_HOOK and the variable is set; otherwise nothing.
-void trace_line(const char* format, ...);

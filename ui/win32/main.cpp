@@ -4,7 +4,12 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include <cstdio>
+
 #include "ui/win32/front_win32.h"
+#if defined(KARVELIN_TRACE_HOOK)
+#include "ui/win32/trace_win32.h"
+#endif
 
 namespace {
 
@@ -12,11 +17,18 @@ namespace {
 // run, so it is not put on the stack.
 Win32App g_app;
 
+void exiting(int code, const char* why) {
+    if (g_app.watch && g_app.watch->exiting) g_app.watch->exiting(code, why);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     install_win32_front(g_app);
     g_app.instance = instance;
+#if defined(KARVELIN_TRACE_HOOK)
+    install_trace(g_app);
+#endif
 
     char path[kPathMax];
     const int named = command_line_path(GetCommandLineA(), path, sizeof path);
@@ -30,12 +42,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     // procedure creates one.
     InitCommonControls();
     if (register_window_class(instance) != 0) {
-        trace_line("exit 1 (class)");
+        exiting(1, "class");
         return 1;
     }
     HWND hwnd = create_main_window(g_app);
     if (hwnd == nullptr) {
-        trace_line("exit 1 (window, error %lu)", GetLastError());
+        char why[64];
+        std::snprintf(why, sizeof why, "window, error %lu", GetLastError());
+        exiting(1, why);
         return 1;
     }
     ShowWindow(hwnd, show);
@@ -51,6 +65,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     }
     const int code = got < 0 ? 1 : static_cast<int>(msg.wParam);
     window_shutdown(g_app.win);
-    trace_line("exit %d", code);
+    exiting(code, "");
     return code;
 }
