@@ -1,5 +1,6 @@
 #include "ui/window_logic.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -7,9 +8,26 @@
 
 namespace {
 
+/// Keeps the pan inside the picture: the area never shows beyond its right or
+/// bottom edge, and starts at the top-left when the picture fits.
+void clamp_pan(Window& win) {
+    const int most_x = display_width(win.viewer.store) - win.view_width;
+    const int most_y = display_height(win.viewer.store) - win.view_height;
+    win.pan_x = std::max(0, std::min(win.pan_x, most_x));
+    win.pan_y = std::max(0, std::min(win.pan_y, most_y));
+}
+
 void fit(Window& win) {
-    win.front.fit_picture(win.front.context, display_width(win.viewer.store),
-                          display_height(win.viewer.store));
+    const int width = display_width(win.viewer.store);
+    const int height = display_height(win.viewer.store);
+    // A picture of another size starts at its top-left corner.
+    if (width != win.pan_width || height != win.pan_height) {
+        win.pan_x = 0;
+        win.pan_y = 0;
+        win.pan_width = width;
+        win.pan_height = height;
+    }
+    win.front.fit_picture(win.front.context, width, height);
 }
 
 void repaint(Window& win) {
@@ -202,21 +220,93 @@ void window_paint_status(Window& win) {
 
 namespace {
 
-void key(Window& win, int virtual_key) {
-    switch (key_pressed(win.viewer.play, win.viewer.seq, virtual_key)) {
-        case kKeyQuit:
-            win.front.quit(win.front.context);
-            return;
-        case kKeyRunTimer:
-            win.front.start_timer(win.front.context);
-            win.timer_running = true;
-            break;
-        case kKeyStopTimer:
-            win.front.stop_timer(win.front.context);
-            win.timer_running = false;
-            break;
+void set_timer(Window& win, bool run) {
+    if (run)
+        win.front.start_timer(win.front.context);
+    else
+        win.front.stop_timer(win.front.context);
+    win.timer_running = run;
+}
+
+/// The frame a frame key moves to, or -1 for any other key or no sequence.
+int frame_for_key(const Sequence& seq, int virtual_key) {
+    if (seq.frame_count <= 0) return -1;
+    const int last = seq.frame_count - 1;
+    switch (virtual_key) {
+        case kKeyPageDown:
+        case kKeyPeriod:
+            return std::min(seq.current_frame + 1, last);
+        case kKeyPageUp:
+        case kKeyComma:
+            return std::max(seq.current_frame - 1, 0);
+        case kKeyHome:
+            return 0;
+        case kKeyEnd:
+            return last;
+        default:
+            return -1;
     }
+}
+
+/// Shows frame `frame` of the open sequence.
+void show_frame(Window& win, int frame) {
+    win.viewer.seq.current_frame = frame;
+    load_and_show(win);
+}
+
+void key(Window& win, int virtual_key) {
+    const KeyResult result = key_pressed(win.viewer.play, win.viewer.seq, virtual_key);
+    if (result == kKeyQuit) {
+        win.front.quit(win.front.context);
+        return;
+    }
+    set_timer(win, result == kKeyRunTimer);
     set_step_status(win);
+    // A frame key has paused like any other; at either end it stays put.
+    const int frame = frame_for_key(win.viewer.seq, virtual_key);
+    if (frame >= 0 && frame != win.viewer.seq.current_frame) show_frame(win, frame);
+}
+
+/// Reads a frame number typed by the user: decimal digits, blanks around them
+/// allowed, at most `last`. Returns it, or -1 for anything else.
+int parse_frame_number(const char* text, int last) {
+    while (*text == ' ' || *text == '\t') ++text;
+    long long value = 0;
+    int digits = 0;
+    for (; *text >= '0' && *text <= '9'; ++text, ++digits) {
+        value = value * 10 + (*text - '0');
+        if (value > last) return -1;
+    }
+    while (*text == ' ' || *text == '\t') ++text;
+    if (digits == 0 || *text != '\0') return -1;
+    return static_cast<int>(value);
+}
+
+/// File > Go to Frame...: pauses as the frame keys do, asks for a frame number
+/// and shows that frame; a number out of range or no number at all beeps and
+/// changes nothing.
+void go_to_frame(Window& win) {
+    Viewer& viewer = win.viewer;
+    viewer.play.step = 0;
+    set_timer(win, false);
+    set_step_status(win);
+    if (viewer.seq.frame_count <= 0) {
+        win.front.beep(win.front.context);
+        return;
+    }
+    const int last = viewer.seq.frame_count - 1;
+    char prompt[64];
+    std::snprintf(prompt, sizeof prompt, "Frame number (0 to %d):", last);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(viewer.seq.current_frame));
+    if (!win.front.ask_frame(win.front.context, prompt, text, sizeof text)) return;
+    text[sizeof text - 1] = '\0';
+    const int frame = parse_frame_number(text, last);
+    if (frame < 0) {
+        win.front.beep(win.front.context);
+        return;
+    }
+    if (frame != viewer.seq.current_frame) show_frame(win, frame);
 }
 
 void tick(Window& win) {
@@ -243,6 +333,9 @@ void command(Window& win, int id) {
         }
         case kCmdExit:
             win.front.close_window(win.front.context);
+            return;
+        case kCmdGoToFrame:
+            go_to_frame(win);
             return;
         case kCmdConvert:
             viewer.store.convert = viewer.store.convert ? 0 : 1;
@@ -303,6 +396,29 @@ void window_command(Window& win, int id) {
     ++win.busy;
     command(win, id);
     --win.busy;
+}
+
+void window_view_resized(Window& win, int width, int height) {
+    win.view_width = std::max(0, width);
+    win.view_height = std::max(0, height);
+    clamp_pan(win);
+}
+
+void window_drag(Window& win, int dx, int dy) {
+    const int x = win.pan_x;
+    const int y = win.pan_y;
+    win.pan_x -= dx;
+    win.pan_y -= dy;
+    clamp_pan(win);
+    if (win.pan_x != x || win.pan_y != y) repaint(win);
+}
+
+void window_wheel(Window& win, int delta, bool horizontal) {
+    const int by = static_cast<int>(static_cast<long long>(delta) * kWheelStep / 120);
+    if (horizontal)
+        window_drag(win, by, 0);
+    else
+        window_drag(win, 0, by);
 }
 
 bool window_surface_lost(Window& win) {

@@ -14,6 +14,22 @@ constexpr int kCmdSizeHalf = 202;
 constexpr int kCmdSizeQuarter = 203;
 constexpr int kCmdSizeEighth = 204;
 constexpr int kCmdAbout = 901;
+/// File > Go to Frame... (Ctrl+G).
+constexpr int kCmdGoToFrame = 104;
+
+/// Frame keys (Windows virtual-key codes; other front ends translate to them).
+/// Each pauses like any other key, then moves: Page Down and '.' one frame
+/// forward, Page Up and ',' one frame back (staying at the ends), Home to the
+/// first frame, End to the last.
+constexpr int kKeyPageUp = 0x21;
+constexpr int kKeyPageDown = 0x22;
+constexpr int kKeyEnd = 0x23;
+constexpr int kKeyHome = 0x24;
+constexpr int kKeyComma = 0xBC;
+constexpr int kKeyPeriod = 0xBE;
+
+/// Device pixels one wheel notch (120 units) scrolls the picture.
+constexpr int kWheelStep = 96;
 
 /// The playback timer's id and period.
 constexpr int kTimerId = 1;
@@ -48,6 +64,10 @@ struct FrontEnd {
     bool (*ask_open_file)(void* context, char* path, int capacity) = nullptr;
     /// Show the About box modally.
     void (*show_about)(void* context) = nullptr;
+    /// Ask for a frame number in a small modal dialog showing `prompt`, its text
+    /// starting as `text` (NUL-terminated, at most `capacity` bytes); on OK write
+    /// what was typed to `text` and return true; on Cancel false.
+    bool (*ask_frame)(void* context, const char* prompt, char* text, int capacity) = nullptr;
     /// Check or uncheck menu item `id`.
     void (*check_menu)(void* context, int id, bool checked) = nullptr;
     /// The default system sound.
@@ -67,6 +87,17 @@ struct Window {
     /// boxes it raises (error box, Open dialog) still deliver timer ticks, which
     /// must not step or reload over the state the box interrupted.
     int busy = 0;
+    /// The picture area as the front end last reported it, in device pixels.
+    int view_width = 0;
+    int view_height = 0;
+    /// The display pixel at the picture area's top-left corner (y from the top):
+    /// non-zero only while the picture is larger than the area. Kept across
+    /// frames of one size, back at 0, 0 when the display size changes.
+    int pan_x = 0;
+    int pan_y = 0;
+    /// The display size the pan belongs to.
+    int pan_width = 0;
+    int pan_height = 0;
 };
 
 /// Start-up before the window exists: allocates the 960x540 display, builds the
@@ -96,6 +127,19 @@ void window_drop(Window& win, const char* path);
 
 /// A menu command by id.
 void window_command(Window& win, int id);
+
+/// The picture area now shows width x height device pixels (after a fit, which
+/// the screen may have limited, or after the user sized the window).
+void window_view_resized(Window& win, int width, int height);
+
+/// The mouse dragged the picture by dx, dy device pixels (it follows the mouse).
+/// Repaints when the picture moved.
+void window_drag(Window& win, int dx, int dy);
+
+/// A wheel turn of `delta` units (120 a notch, positive away from the user):
+/// scrolls the picture up, or left when `horizontal` (Shift held). Repaints when
+/// the picture moved.
+void window_wheel(Window& win, int delta, bool horizontal);
 
 /// The front end could not get the surface to show the picture at the display
 /// size (a display server that cannot back a window that large). Treated like a

@@ -95,10 +95,11 @@ class QtFrontEndTest : public QObject {
                                                  .arg(a->isChecked() ? " *" : ""));
             }
         }
-        QCOMPARE(items,
-                 (QStringList{"101 Open(&O)...", "-", "102 Exit(&X)", "201 Original Size(&O)",
-                              "202 1/2 Size(&H)", "203 1/4 Size(&Q) *", "204 1/8 Size(&E)",
-                              "103 Convert to BT.709(&C)", "901 About(&A)..."}));
+        QCOMPARE(items, (QStringList{"101 Open(&O)...", "104 Go to Frame...", "-", "102 Exit(&X)",
+                                     "201 Original Size(&O)", "202 1/2 Size(&H)",
+                                     "203 1/4 Size(&Q) *", "204 1/8 Size(&E)",
+                                     "103 Convert to BT.709(&C)", "901 About(&A)..."}));
+        QCOMPARE(f.main->action(kCmdGoToFrame)->shortcut(), QKeySequence(QStringLiteral("Ctrl+G")));
     }
 
     void status_parts_follow_the_width_and_texts() {
@@ -192,6 +193,28 @@ class QtFrontEndTest : public QObject {
         QTest::keyClick(f.main, Qt::Key_Space);
         QCOMPARE(f.main->status()->part_text(2), QStringLiteral("Step: 0"));
         QVERIFY(!f.main->timer().isActive());
+        // The frame keys, each after the one before: from frame 0 of 3.
+        const struct {
+            Qt::Key key;
+            const char* frame;
+        } frame_keys[] = {{Qt::Key_PageDown, "Frame: 1/3"}, {Qt::Key_Period, "Frame: 2/3"},
+                          {Qt::Key_Home, "Frame: 0/3"},     {Qt::Key_End, "Frame: 2/3"},
+                          {Qt::Key_Comma, "Frame: 1/3"},    {Qt::Key_PageUp, "Frame: 0/3"}};
+        for (const auto& k : frame_keys) {
+            QTest::keyClick(f.main, Qt::Key_Right);
+            QTest::keyClick(f.main, k.key);
+            QCOMPARE(f.main->status()->part_text(1), QString::fromLatin1(k.frame));
+            QVERIFY(!f.main->timer().isActive());
+        }
+        // Ctrl+G asks for a frame; what is typed is shown.
+        QString prompt;
+        f.main->ask_frame = [&](const QString& p, const QString&) -> std::optional<QString> {
+            prompt = p;
+            return QStringLiteral("2");
+        };
+        QTest::keyClick(f.main, Qt::Key_G, Qt::ControlModifier);
+        QCOMPARE(prompt, QStringLiteral("Frame number (0 to 2):"));
+        QCOMPARE(f.main->status()->part_text(1), QStringLiteral("Frame: 2/3"));
         QVERIFY(!f.main->quit_requested);
         QTest::keyClick(f.main, Qt::Key_Q, Qt::ShiftModifier);
         QVERIFY(f.main->quit_requested);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -37,6 +38,15 @@ struct FakeFront {
     std::vector<std::string> seen_in_box;
     /// Paints find no surface (a display server that cannot back the window).
     bool surface_missing = false;
+    /// The screen the window must fit on: the picture area never exceeds it.
+    int screen_width = 1 << 20;
+    int screen_height = 1 << 20;
+    /// What the Go to Frame dialog answers (Cancel when `frame_answer_cancel`),
+    /// and the prompt and text it was opened with.
+    std::string frame_answer;
+    bool frame_answer_cancel = false;
+    std::string frame_prompt;
+    std::string frame_start;
 };
 
 std::vector<int> pixel_at(const Window& win, int x, int y);
@@ -63,9 +73,11 @@ void install(Window& win, FakeFront& f) {
     f.checked[kCmdSizeQuarter] = true;
     win.front.context = &f;
     win.front.fit_picture = [](void* c, int w, int h) {
-        fake(c).fit_width = w;
-        fake(c).fit_height = h;
-        ++fake(c).fits;
+        FakeFront& f = fake(c);
+        f.fit_width = w;
+        f.fit_height = h;
+        ++f.fits;
+        window_view_resized(*f.win, std::min(w, f.screen_width), std::min(h, f.screen_height));
     };
     // The paint handler of a real front end sets the three status parts.
     win.front.repaint = [](void* c) {
@@ -91,6 +103,15 @@ void install(Window& win, FakeFront& f) {
         return true;
     };
     win.front.show_about = [](void* c) { ++fake(c).abouts; };
+    win.front.ask_frame = [](void* c, const char* prompt, char* text, int capacity) {
+        FakeFront& f = fake(c);
+        f.frame_prompt = prompt;
+        f.frame_start = text;
+        run_box_loop(f);
+        if (f.frame_answer_cancel) return false;
+        std::snprintf(text, static_cast<std::size_t>(capacity), "%s", f.frame_answer.c_str());
+        return true;
+    };
     win.front.check_menu = [](void* c, int id, bool on) { fake(c).checked[id] = on; };
     win.front.beep = [](void* c) { ++fake(c).beeps; };
     win.viewer.error_box = [](void* c, const char* message, const char* caption) {
@@ -494,6 +515,129 @@ TEST_F(WindowLogic, SurfaceThatCannotBeHadFallsBackOneSizeAtATimeWithOneBox) {
     window_command(win, kCmdSizeOriginal);
     EXPECT_TRUE(window_surface_lost(win));
     EXPECT_EQ(front.errors.size(), 2u);
+}
+
+/// Five 64x32 frames, each one flat colour whose red code is 0x10 + 0x20 * n.
+std::string make_five_frames(TempDir& dir) {
+    for (int n = 0; n < 5; ++n)
+        write_flat_dpx(dir.file("nav_" + std::to_string(n) + ".dpx"), 64, 32,
+                       static_cast<std::uint16_t>((0x10 + 0x20 * n) << 8), 0x1000, 0x2000);
+    return dir.file("nav_2.dpx");
+}
+
+/// The frame whose colour the picture shows, or -1.
+int frame_shown(const Window& win) {
+    const int red = pixel_at(win, 1, 1)[2];
+    return (red - 0x10) % 0x20 == 0 ? (red - 0x10) / 0x20 : -1;
+}
+
+TEST_F(WindowLogic, FrameKeysPauseThenStepOneFrameOrJumpToAnEndWithoutWrapping) {
+    start(make_five_frames(dir).c_str());
+    window_key(win, kKeyRight);
+    window_key(win, kKeyRight);
+    ASSERT_TRUE(front.timer);
+    const struct {
+        int key;
+        int frame;
+    } presses[] = {{kKeyPageDown, 3}, {kKeyPeriod, 4}, {kKeyPageDown, 4},
+                   {kKeyHome, 0},     {kKeyComma, 0},  {kKeyPageUp, 0},
+                   {kKeyEnd, 4},      {kKeyPageUp, 3}, {kKeyComma, 2}};
+    for (const auto& p : presses) {
+        SCOPED_TRACE(p.key);
+        const int repaints = front.repaints;
+        const int before = win.viewer.seq.current_frame;
+        window_key(win, p.key);
+        EXPECT_FALSE(front.timer);
+        EXPECT_EQ(front.status[2], "Step: 0");
+        EXPECT_EQ(front.status[1], "Frame: " + std::to_string(p.frame) + "/5");
+        EXPECT_EQ(frame_shown(win), p.frame);
+        // At an end nothing is read or painted again.
+        EXPECT_EQ(front.repaints, repaints + (p.frame != before ? 1 : 0));
+    }
+    // With no sequence open a frame key moves nothing.
+    window_drop(win, dir.file("none_0.dpx").c_str());
+    const int repaints = front.repaints;
+    window_key(win, kKeyEnd);
+    EXPECT_EQ(front.repaints, repaints);
+    EXPECT_EQ(frame_shown(win), 2);
+}
+
+TEST_F(WindowLogic, GoToFramePausesAndShowsATypedFrameOrBeepsAndChangesNothing) {
+    window_command(win, kCmdGoToFrame);
+    EXPECT_EQ(front.beeps, 1) << "nothing open: nothing to go to";
+    EXPECT_TRUE(front.frame_prompt.empty());
+
+    start(make_five_frames(dir).c_str());
+    window_key(win, kKeyLeft);
+    ASSERT_TRUE(front.timer);
+    front.ticks_in_box = 2;
+    front.frame_answer = " 4 ";
+    window_command(win, kCmdGoToFrame);
+    EXPECT_EQ(front.frame_prompt, "Frame number (0 to 4):");
+    EXPECT_EQ(front.frame_start, "2");
+    EXPECT_EQ(front.seen_in_box.back().substr(0, 19), "Frame: 2/5|Step: 0|")
+        << "paused before the dialog; its ticks changed nothing";
+    EXPECT_FALSE(front.timer);
+    EXPECT_EQ(front.status[1], "Frame: 4/5");
+    EXPECT_EQ(frame_shown(win), 4);
+
+    const int beeps = front.beeps;
+    for (const char* bad : {"5", "-1", "x", "", "1e2", "3 1", "99999999999999999999", "+1"}) {
+        SCOPED_TRACE(bad);
+        front.frame_answer = bad;
+        window_command(win, kCmdGoToFrame);
+        EXPECT_EQ(front.status[1], "Frame: 4/5");
+        EXPECT_EQ(frame_shown(win), 4);
+    }
+    EXPECT_EQ(front.beeps, beeps + 8);
+    front.frame_answer_cancel = true;
+    window_command(win, kCmdGoToFrame);
+    EXPECT_EQ(front.beeps, beeps + 8) << "Cancel is no mistake";
+    front.frame_answer_cancel = false;
+    front.frame_answer = "0";
+    window_command(win, kCmdGoToFrame);
+    EXPECT_EQ(frame_shown(win), 0);
+}
+
+TEST_F(WindowLogic, APictureLargerThanTheScreenPansWithinItsEdges) {
+    front.screen_width = 40;
+    front.screen_height = 20;
+    start(make_five_frames(dir).c_str());
+    window_command(win, kCmdSizeOriginal);
+    ASSERT_EQ(win.view_width, 40);
+    ASSERT_EQ(win.view_height, 20);
+    const auto pan = [&] { return std::vector<int>{win.pan_x, win.pan_y}; };
+    EXPECT_EQ(pan(), (std::vector<int>{0, 0}));
+    int repaints = front.repaints;
+    window_drag(win, -10, -5);  // the picture follows the mouse up and left
+    EXPECT_EQ(pan(), (std::vector<int>{10, 5}));
+    window_drag(win, -100, -100);
+    EXPECT_EQ(pan(), (std::vector<int>{64 - 40, 32 - 20}));
+    EXPECT_EQ(front.repaints, repaints + 2);
+    window_drag(win, -1, -1);
+    EXPECT_EQ(front.repaints, repaints + 2) << "at the edge nothing moves or repaints";
+    window_wheel(win, 120, false);  // one notch away from the user: up
+    EXPECT_EQ(pan(), (std::vector<int>{24, 0}));
+    window_wheel(win, -60, true);  // half a notch towards the user, with Shift: right
+    EXPECT_EQ(pan(), (std::vector<int>{24, 0}));
+    window_wheel(win, 30, true);
+    EXPECT_EQ(pan(), (std::vector<int>{0, 0}));
+    window_drag(win, -7, -3);
+
+    // Kept while playing frames of the same size.
+    window_key(win, kKeyRight);
+    window_tick(win);
+    window_tick(win);
+    EXPECT_EQ(pan(), (std::vector<int>{7, 3}));
+    // A larger window shows more and pans less.
+    window_view_resized(win, 60, 30);
+    EXPECT_EQ(pan(), (std::vector<int>{4, 2}));
+    // Back at the top-left for a display of another size, even one that is
+    // larger again.
+    window_command(win, kCmdSizeHalf);
+    EXPECT_EQ(pan(), (std::vector<int>{0, 0}));
+    window_command(win, kCmdSizeOriginal);
+    EXPECT_EQ(pan(), (std::vector<int>{0, 0}));
 }
 
 TEST_F(WindowLogic, MenuCommandsExitAboutAndUnknown) {

@@ -78,8 +78,18 @@ TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheQuarterSizeChecked) {
             ids.push_back(static_cast<int>(GetMenuItemID(sub, j)));
     }
     // The separator reports id 0.
-    EXPECT_EQ(ids, (std::vector<int>{kCmdOpen, 0, kCmdExit, kCmdSizeOriginal, kCmdSizeHalf,
-                                     kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert, kCmdAbout}));
+    EXPECT_EQ(
+        ids, (std::vector<int>{kCmdOpen, kCmdGoToFrame, 0, kCmdExit, kCmdSizeOriginal, kCmdSizeHalf,
+                               kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert, kCmdAbout}));
+    // Ctrl+G is the shortcut of Go to Frame, and its only one.
+    HACCEL shortcuts = LoadAcceleratorsA(GetModuleHandleA(nullptr), "MAINACCEL");
+    ASSERT_NE(shortcuts, nullptr);
+    ACCEL table[4] = {};
+    ASSERT_EQ(CopyAcceleratorTableA(shortcuts, table, 4), 1);
+    EXPECT_EQ(table[0].cmd, kCmdGoToFrame);
+    EXPECT_EQ(table[0].key, 'G');
+    EXPECT_EQ(table[0].fVirt & (FVIRTKEY | FCONTROL | FSHIFT | FALT), FVIRTKEY | FCONTROL);
+    DestroyAcceleratorTable(shortcuts);
     for (int id : {kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert})
         EXPECT_EQ((GetMenuState(menu, static_cast<UINT>(id), MF_BYCOMMAND) & MF_CHECKED) != 0,
                   id == kCmdSizeQuarter)

@@ -4,8 +4,12 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include <windowsx.h>
 
+#include <algorithm>
 #include <cstring>
+
+#include "ui/win32/resource.h"
 
 namespace {
 
@@ -13,14 +17,40 @@ Win32App& app_of(void* context) {
     return *static_cast<Win32App*>(context);
 }
 
-void fit_picture(void* context, int width, int height) {
-    Win32App& app = app_of(context);
+int status_height(const Win32App& app) {
     RECT bar{};
     if (app.status != nullptr) GetWindowRect(app.status, &bar);
+    return bar.bottom - bar.top;
+}
+
+void fit_picture(void* context, int width, int height) {
+    Win32App& app = app_of(context);
     RECT outer{0, 0, width, height};
     AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, TRUE);
-    SetWindowPos(app.hwnd, nullptr, 0, 0, outer.right - outer.left,
-                 outer.bottom - outer.top + (bar.bottom - bar.top), SWP_NOMOVE | SWP_NOZORDER);
+    int w = outer.right - outer.left;
+    int h = outer.bottom - outer.top + status_height(app);
+    RECT now{};
+    GetWindowRect(app.hwnd, &now);
+    int x = now.left;
+    int y = now.top;
+    UINT flags = SWP_NOMOVE | SWP_NOZORDER;
+    // Never larger than the work area of the window's monitor and never beyond
+    // it, so the status bar stays on screen; a larger picture is panned.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (GetMonitorInfoA(MonitorFromWindow(app.hwnd, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const RECT& work = monitor.rcWork;
+        w = std::min<int>(w, work.right - work.left);
+        h = std::min<int>(h, work.bottom - work.top);
+        const int in_x = std::max<int>(work.left, std::min<int>(x, work.right - w));
+        const int in_y = std::max<int>(work.top, std::min<int>(y, work.bottom - h));
+        if (in_x != x || in_y != y) {
+            x = in_x;
+            y = in_y;
+            flags &= ~SWP_NOMOVE;
+        }
+    }
+    SetWindowPos(app.hwnd, nullptr, x, y, w, h, flags);
 }
 
 void repaint(void* context) {
@@ -77,6 +107,16 @@ void show_about(void* context) {
         app.watch->dialog_closed("about", static_cast<int>(result));
 }
 
+bool ask_frame(void* context, const char* prompt, char* text, int capacity) {
+    Win32App& app = app_of(context);
+    FrameQuestion question{prompt, text, capacity};
+    const INT_PTR result = DialogBoxParamA(app.instance, "GOTODLG", app.hwnd, goto_dialog_proc,
+                                           reinterpret_cast<LPARAM>(&question));
+    if (app.watch && app.watch->dialog_closed)
+        app.watch->dialog_closed("goto", static_cast<int>(result));
+    return result == 1;
+}
+
 void check_menu(void* context, int id, bool checked) {
     Win32App& app = app_of(context);
     CheckMenuItem(app.menu, static_cast<UINT>(id),
@@ -97,11 +137,18 @@ void on_paint(Win32App& app) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(app.hwnd, &ps);
     const FrameStore& store = app.win.viewer.store;
-    // After a failed allocation the display is 0x0 with no pixels: nothing to draw.
-    if (store.pixels != nullptr && display_width(store) > 0 && display_height(store) > 0)
-        SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(display_width(store)),
-                          static_cast<DWORD>(display_height(store)), 0, 0, 0,
-                          static_cast<UINT>(display_height(store)), store.pixels,
+    const Window& win = app.win;
+    // The part of the picture from the pan position that the picture area above
+    // the status bar holds. After a failed allocation the display is 0x0 with no
+    // pixels: nothing to draw.
+    const int dh = display_height(store);
+    const int w = std::min(win.view_width, display_width(store) - win.pan_x);
+    const int h = std::min(win.view_height, dh - win.pan_y);
+    // A bottom-up bitmap's source rectangle is given by its lower-left corner,
+    // counted from the bottom row.
+    if (store.pixels != nullptr && w > 0 && h > 0)
+        SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(w), static_cast<DWORD>(h), win.pan_x,
+                          dh - win.pan_y - h, 0, static_cast<UINT>(dh), store.pixels,
                           reinterpret_cast<const BITMAPINFO*>(&store.bitmap), DIB_RGB_COLORS);
     window_paint_status(app.win);
     EndPaint(app.hwnd, &ps);
@@ -141,6 +188,7 @@ void install_win32_front(Win32App& app) {
     f.close_window = close_window;
     f.ask_open_file = ask_open_file;
     f.show_about = show_about;
+    f.ask_frame = ask_frame;
     f.check_menu = check_menu;
     f.beep = beep;
     app.win.viewer.error_box = error_box;
@@ -228,6 +276,36 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         case WM_SIZE:
             SendMessageA(app->status, WM_SIZE, wparam, lparam);
             layout_status_parts(app->status);
+            window_view_resized(app->win, LOWORD(lparam), HIWORD(lparam) - status_height(*app));
+            return 0;
+        case WM_LBUTTONDOWN:
+            // Captured, so a drag that leaves the window still moves the picture.
+            SetCapture(hwnd);
+            app->drag_from = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+            app->dragging = true;
+            return 0;
+        case WM_MOUSEMOVE:
+            if (app->dragging) {
+                const POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+                const POINT from = app->drag_from;
+                app->drag_from = at;
+                window_drag(app->win, at.x - from.x, at.y - from.y);
+            }
+            return 0;
+        case WM_LBUTTONUP:
+            ReleaseCapture();
+            app->dragging = false;
+            return 0;
+        case WM_CAPTURECHANGED:
+            app->dragging = false;
+            return 0;
+        case WM_MOUSEWHEEL:
+            window_wheel(app->win, GET_WHEEL_DELTA_WPARAM(wparam),
+                         (GET_KEYSTATE_WPARAM(wparam) & MK_SHIFT) != 0);
+            return 0;
+        case WM_MOUSEHWHEEL:
+            // Tilted to the right (positive) moves the view right.
+            window_wheel(app->win, -GET_WHEEL_DELTA_WPARAM(wparam), true);
             return 0;
         case WM_PAINT:
             on_paint(*app);
@@ -247,6 +325,31 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         default:
             return DefWindowProcA(hwnd, msg, wparam, lparam);
     }
+}
+
+INT_PTR CALLBACK goto_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == WM_INITDIALOG) {
+        const auto* question = reinterpret_cast<const FrameQuestion*>(lparam);
+        SetWindowLongPtrA(dialog, DWLP_USER, lparam);
+        SetDlgItemTextA(dialog, IDC_GOTO_PROMPT, question->prompt);
+        SetDlgItemTextA(dialog, IDC_GOTO_FRAME, question->text);
+        // The current number selected, so typing replaces it.
+        SendDlgItemMessageA(dialog, IDC_GOTO_FRAME, EM_SETSEL, 0, -1);
+        return TRUE;
+    }
+    if (msg != WM_COMMAND) return FALSE;
+    if (LOWORD(wparam) == IDOK) {
+        const auto* question =
+            reinterpret_cast<const FrameQuestion*>(GetWindowLongPtrA(dialog, DWLP_USER));
+        GetDlgItemTextA(dialog, IDC_GOTO_FRAME, question->text, question->capacity);
+        EndDialog(dialog, 1);
+        return TRUE;
+    }
+    if (LOWORD(wparam) == IDCANCEL) {
+        EndDialog(dialog, 0);
+        return TRUE;
+    }
+    return FALSE;
 }
 
 INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {

@@ -20,7 +20,7 @@ struct Win32Watch {
     void (*created)(const Win32App& app) = nullptr;
     /// A paint has ended.
     void (*painted)(const Win32App& app) = nullptr;
-    /// A dialog ("open-dialog", "about") closed with `result`.
+    /// A dialog ("open-dialog", "about", "goto") closed with `result`.
     void (*dialog_closed)(const char* dialog, int result) = nullptr;
     /// Takes an error box in place of the message box, which would wait for a
     /// click; returns true when it did.
@@ -37,6 +37,9 @@ struct Win32App {
     HWND status = nullptr;
     HMENU menu = nullptr;
     const Win32Watch* watch = nullptr;
+    /// Where the left button last dragged the picture from (client coordinates).
+    POINT drag_from{};
+    bool dragging = false;
 };
 
 /// Fills app.win.front with the Win32 implementations and installs the message
@@ -65,6 +68,17 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
 /// The About box's procedure: OK and Cancel close it with result 0; every
 /// command counts as handled, every other message as not handled.
 INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam);
+
+/// What the Go to Frame dialog asks and where it writes the answer.
+struct FrameQuestion {
+    const char* prompt;
+    char* text;
+    int capacity;
+};
+
+/// The Go to Frame dialog's procedure (its FrameQuestion comes with
+/// WM_INITDIALOG): OK copies the typed text and ends with 1, Cancel ends with 0.
+INT_PTR CALLBACK goto_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam);
 
 /// Sets the status bar's three parts from its current width.
 void layout_status_parts(HWND status);

@@ -56,10 +56,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     UpdateWindow(hwnd);
     DragAcceptFiles(hwnd, TRUE);
 
+    // Ctrl+G for File > Go to Frame...
+    HACCEL shortcuts = LoadAcceleratorsA(instance, "MAINACCEL");
     MSG msg{};
     int got;
     // GetMessage returns -1 on an error; looping on it would spin forever.
     while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
+        if (shortcuts != nullptr && TranslateAcceleratorA(hwnd, shortcuts, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
