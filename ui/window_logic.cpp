@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/prefetch.h"
+#include "core/probe.h"
 
 namespace {
 
@@ -187,6 +188,10 @@ void status_text(const Window& win, int part, char* out, int capacity) {
     const Sequence& seq = win.viewer.seq;
     switch (part) {
         case 0: {
+            if (win.probing && win.probe_text[0] != '\0') {
+                std::snprintf(out, static_cast<std::size_t>(capacity), "%s", win.probe_text);
+                break;
+            }
             int slot = seq.name_slot;
             if (slot < 0 || slot >= kPathMax) slot = 0;
             std::snprintf(out, static_cast<std::size_t>(capacity), "%.*s", kPathMax - slot,
@@ -419,6 +424,50 @@ void window_wheel(Window& win, int delta, bool horizontal) {
         window_drag(win, by, 0);
     else
         window_drag(win, 0, by);
+}
+
+void window_probe(Window& win, int x, int y) {
+    const Viewer& viewer = win.viewer;
+    const FrameStore& store = viewer.store;
+    win.probing = true;
+    win.probe_text[0] = '\0';
+    const int display_x = x + win.pan_x;
+    const int display_y = y + win.pan_y;
+    std::int32_t source_x = 0;
+    std::int32_t source_y = 0;
+    // Off the picture, or nothing open: the file name stays.
+    if (viewer.seq.frame_count > 0 && store.pixels != nullptr && x >= 0 && y >= 0 &&
+        x < win.view_width && y < win.view_height &&
+        display_to_source(store, display_x, display_y, &source_x, &source_y) == 0) {
+        const std::uint8_t* shown =
+            store.pixels + (static_cast<std::size_t>(display_height(store) - 1 - display_y) *
+                                static_cast<std::size_t>(display_width(store)) +
+                            static_cast<std::size_t>(display_x)) *
+                               4;
+        char values[64];
+        SourceValues stored{};
+        if (read_source_values(viewer.seq.current_path, viewer.seq.source_format, store, source_x,
+                               source_y, &stored) == 0)
+            std::snprintf(values, sizeof values, "R %u G %u B %u", stored.red, stored.green,
+                          stored.blue);
+        else
+            std::snprintf(values, sizeof values, "R %s G %s B %s", kProbeNoValue, kProbeNoValue,
+                          kProbeNoValue);
+        std::snprintf(win.probe_text, sizeof win.probe_text, "x %d y %d  %s  (%d %d %d)",
+                      static_cast<int>(source_x), static_cast<int>(source_y), values, shown[2],
+                      shown[1], shown[0]);
+    }
+    char text[kPathMax];
+    status_text(win, 0, text, sizeof text);
+    win.front.set_status(win.front.context, 0, text);
+}
+
+void window_probe_end(Window& win) {
+    if (!win.probing) return;
+    win.probing = false;
+    char text[kPathMax];
+    status_text(win, 0, text, sizeof text);
+    win.front.set_status(win.front.context, 0, text);
 }
 
 bool window_surface_lost(Window& win) {

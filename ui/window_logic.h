@@ -39,8 +39,18 @@ constexpr int kTimerMs = 16;
 /// then falls back to the next smaller size that does.
 constexpr const char* kMsgNoMemory = "Not enough memory to show the picture at this size!";
 
-/// Status bar parts: 0 file name, 1 "Frame: n/N", 2 "Step: +k".
+/// Status bar parts: 0 file name (or the probe while the right button is held),
+/// 1 "Frame: n/N", 2 "Step: +k".
 constexpr int kStatusParts = 3;
+
+/// Stands for a stored value the probe could not read (the file vanished or
+/// changed). Windows status texts are in the ANSI code page, which may have no
+/// dash of this kind.
+#if defined(_WIN32)
+constexpr const char* kProbeNoValue = "-";
+#else
+constexpr const char* kProbeNoValue = "\xE2\x80\x94";
+#endif
 
 /// What the window logic asks of a front end. Every member must be set; `context`
 /// is passed back unchanged.
@@ -98,6 +108,11 @@ struct Window {
     /// The display size the pan belongs to.
     int pan_width = 0;
     int pan_height = 0;
+    /// While the right button is held over the picture: the probe text status
+    /// part 0 shows instead of the file name (empty when the cursor is off the
+    /// picture).
+    bool probing = false;
+    char probe_text[128] = {};
 };
 
 /// Start-up before the window exists: allocates the 960x540 display, builds the
@@ -140,6 +155,16 @@ void window_drag(Window& win, int dx, int dy);
 /// scrolls the picture up, or left when `horizontal` (Shift held). Repaints when
 /// the picture moved.
 void window_wheel(Window& win, int delta, bool horizontal);
+
+/// The right button is held at (x, y) of the picture area (device pixels from
+/// its top-left corner): status part 0 shows the source pixel under the cursor
+/// and the values its file stores, then the displayed 8-bit values, e.g.
+/// "x 1234 y 567  R 51234 G 40000 B 1234  (200 156 4)". One small read per call;
+/// values that cannot be read show as kProbeNoValue, without an error box.
+void window_probe(Window& win, int x, int y);
+
+/// The right button was released: status part 0 shows the file name again.
+void window_probe_end(Window& win);
 
 /// The front end could not get the surface to show the picture at the display
 /// size (a display server that cannot back a window that large). Treated like a

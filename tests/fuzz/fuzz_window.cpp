@@ -1,8 +1,9 @@
 // Fuzz target: the window logic as a state machine. The input is a start-up
 // choice followed by events (keys, frame keys, timer ticks, menu commands, drops,
-// the Open and Go to Frame dialogs, drags and wheel turns, and files changing on
-// disk), played against a fake front end on a screen smaller than some pictures,
-// over a folder of small valid, truncated and hostile frames. After every event:
+// the Open and Go to Frame dialogs, drags, wheel turns, the probe, and files
+// changing on disk), played against a fake front end on a screen smaller than
+// some pictures, over a folder of small valid, truncated and hostile frames.
+// After every event:
 //  - the step is within -10..+10, and a non-zero step has the timer running;
 //  - the current frame is inside the list, or no sequence is open;
 //  - exactly one Size item is checked and it is the shift's; the Color item's
@@ -354,13 +355,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 ++i;
                 break;
             case 6:
-                // High bit: a drag or a wheel turn; else a file changes on disk.
+                // High bit: a drag, a wheel turn or a probe with the right
+                // button; else a file changes on disk.
                 if (arg & 0x80) {
                     const int by = (arg & 0x1F) - 16;
-                    if (arg & 0x40)
-                        window_wheel(win, by * 40, (arg & 0x20) != 0);
-                    else
-                        window_drag(win, by, (arg & 0x20) ? -by : by);
+                    switch ((arg >> 5) & 3) {
+                        case 0:
+                        case 1:
+                            window_drag(win, by, (arg & 0x20) ? -by : by);
+                            break;
+                        case 2:
+                            window_wheel(win, by * 40, (arg & 1) != 0);
+                            break;
+                        default: {
+                            // Held over a pixel (some off the picture area), then released.
+                            window_probe(win, by + 8, (by + 16) / 3);
+                            const std::string& shown = f.status[0];
+                            FUZZ_CHECK(shown ==
+                                           win.viewer.seq.current_path + win.viewer.seq.name_slot ||
+                                       shown.compare(0, 2, "x ") == 0);
+                            window_probe_end(win);
+                            break;
+                        }
+                    }
                 } else {
                     change_file(arg);
                 }

@@ -640,6 +640,93 @@ TEST_F(WindowLogic, APictureLargerThanTheScreenPansWithinItsEdges) {
     EXPECT_EQ(pan(), (std::vector<int>{0, 0}));
 }
 
+// The probe against a plain decimation written here: display pixel (dx, dy),
+// dy from the top, shows source column dx << shift and the source row
+// (rows_shown - 1 - dy) << shift counted from the bottom.
+TEST_F(WindowLogic, ProbeNamesTheSampledSourcePixelAndItsStoredValuesAtEveryShift) {
+    const int width = 37;
+    const int height = 23;
+    auto stored = [](int x, int y, int channel) {
+        const unsigned v[3] = {x * 1031u + 5u, y * 2053u + 7u, (x * y) * 13u + 100u};
+        return v[channel] & 0xFFFFu;
+    };
+    std::vector<std::uint16_t> rgb(static_cast<std::size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                rgb[(static_cast<std::size_t>(y) * width + x) * 3 + c] =
+                    static_cast<std::uint16_t>(stored(x, y, c));
+    ASSERT_EQ(write_dpx_file(dir.file("odd_1.dpx"), width, height, rgb.data()), 0);
+    front.screen_width = 20;
+    front.screen_height = 10;
+    start(dir.file("odd_1.dpx").c_str());
+    for (int shift = 0; shift <= 3; ++shift) {
+        window_command(win, kCmdSizeOriginal + shift);
+        // At full size the 37x23 picture is larger than the 20x10 area: panned.
+        window_drag(win, -5, -4);
+        const int dw = width >> shift;
+        const int dh = height >> shift;
+        for (int dy = 0; dy < dh; ++dy) {
+            for (int dx = 0; dx < dw; ++dx) {
+                const int x = dx - win.pan_x;
+                const int y = dy - win.pan_y;
+                if (x < 0 || y < 0 || x >= win.view_width || y >= win.view_height) continue;
+                const int sx = dx << shift;
+                const int sy = height - 1 - ((dh - 1 - dy) << shift);
+                char want[128];
+                std::snprintf(want, sizeof want, "x %d y %d  R %u G %u B %u  (%u %u %u)", sx, sy,
+                              stored(sx, sy, 0), stored(sx, sy, 1), stored(sx, sy, 2),
+                              stored(sx, sy, 0) >> 8, stored(sx, sy, 1) >> 8,
+                              stored(sx, sy, 2) >> 8);
+                window_probe(win, x, y);
+                ASSERT_EQ(front.status[0], want) << "shift " << shift << " at " << dx << "," << dy;
+            }
+        }
+    }
+    // Off the picture area, and after the release: the file name.
+    window_probe(win, -1, 0);
+    EXPECT_EQ(front.status[0], "odd_1.dpx");
+    window_probe(win, 0, 0);
+    window_probe_end(win);
+    EXPECT_EQ(front.status[0], "odd_1.dpx");
+    // A file that vanished: the values are unknown, no box.
+    ASSERT_EQ(std::remove(dir.file("odd_1.dpx").c_str()), 0);
+    window_probe(win, 0, 0);
+    const std::string none = kProbeNoValue;
+    EXPECT_NE(front.status[0].find("R " + none + " G " + none + " B " + none + "  ("),
+              std::string::npos)
+        << front.status[0];
+    EXPECT_TRUE(front.errors.empty());
+}
+
+TEST_F(WindowLogic, ProbeOfAPlanarFrameShowsItsTwelveBitSamples) {
+    // Sparse 4K planes, each holding one known sample (big-endian, 12 bits used).
+    const int sx = 40;
+    const int sy = 2159 - ((269 - 7) << 3);  // display pixel 5, 7 at 1/8
+    const std::int64_t at = (static_cast<std::int64_t>(sy) * 3840 + sx) * 2;
+    const unsigned samples[3] = {0x0ABC, 0x0123, 0x0FFF};
+    for (int p = 0; p < 3; ++p) {
+        const std::string plane = dir.file(std::string("pl_1.4K.") + "rgb"[p]);
+        std::FILE* f = std::fopen(plane.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        const unsigned char bytes[2] = {static_cast<unsigned char>(samples[p] >> 8),
+                                        static_cast<unsigned char>(samples[p] & 0xFF)};
+        ASSERT_EQ(std::fseek(f, static_cast<long>(at), SEEK_SET), 0);
+        ASSERT_EQ(std::fwrite(bytes, 1, 2, f), 2u);
+        ASSERT_EQ(std::fseek(f, 3840L * 2160 * 2 - 1, SEEK_SET), 0);
+        ASSERT_EQ(std::fputc(0, f), 0);
+        std::fclose(f);
+    }
+    start(dir.file("pl_1.4K.g").c_str());
+    window_command(win, kCmdSizeEighth);
+    window_probe(win, 5, 7);
+    char want[128];
+    // Shown are bits 11..4 of each sample.
+    std::snprintf(want, sizeof want, "x %d y %d  R %u G %u B %u  (%u %u %u)", sx, sy, samples[0],
+                  samples[1], samples[2], samples[0] >> 4, samples[1] >> 4, samples[2] >> 4);
+    EXPECT_EQ(front.status[0], want);
+}
+
 TEST_F(WindowLogic, MenuCommandsExitAboutAndUnknown) {
     start();
     window_command(win, kCmdAbout);

@@ -47,6 +47,8 @@ PictureWidget::PictureWidget(Window& win, QWidget* parent) : QWidget(parent), wi
     // Every pixel is painted here; Qt need not clear the area first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
+    // The right button probes the picture; it opens no menu.
+    setContextMenuPolicy(Qt::PreventContextMenu);
 }
 
 void PictureWidget::paintEvent(QPaintEvent* event) {
@@ -148,10 +150,18 @@ void PictureWidget::resizeEvent(QResizeEvent* event) {
     window_view_resized(win_, area.width(), area.height());
 }
 
+QPoint PictureWidget::device_point(const QMouseEvent* event) const {
+    const QPointF at = event->position() * devicePixelRatioF();
+    return QPoint(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())));
+}
+
 void PictureWidget::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         drag_from_ = event->position();
         dragging_ = true;
+    } else if (event->button() == Qt::RightButton) {
+        const QPoint at = device_point(event);
+        window_probe(win_, at.x(), at.y());
     }
     event->accept();
 }
@@ -168,11 +178,16 @@ void PictureWidget::mouseMoveEvent(QMouseEvent* event) {
             window_drag(win_, dx, dy);
         }
     }
+    if (event->buttons() & Qt::RightButton) {
+        const QPoint at = device_point(event);
+        window_probe(win_, at.x(), at.y());
+    }
     event->accept();
 }
 
 void PictureWidget::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) dragging_ = false;
+    if (event->button() == Qt::RightButton) window_probe_end(win_);
     event->accept();
 }
 

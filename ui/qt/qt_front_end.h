@@ -22,7 +22,7 @@ class QAction;
 /// Draws the display buffer at one device pixel per display pixel, its pan
 /// position at the top-left corner, and fills the rest with gray. A picture larger
 /// than the widget is panned by dragging with the left button and with the wheel
-/// (Shift: sideways).
+/// (Shift: sideways); holding the right button probes the pixel under the mouse.
 class PictureWidget : public QWidget {
   public:
     explicit PictureWidget(Window& win, QWidget* parent = nullptr);
@@ -47,6 +47,8 @@ class PictureWidget : public QWidget {
   private:
     /// The widget's size in device pixels.
     QSize device_size() const;
+    /// The device pixel under the mouse, from the widget's top-left corner.
+    QPoint device_point(const QMouseEvent* event) const;
     /// Hands a paint that found no surface to the window logic, from the event
     /// loop rather than from inside the paint, once however many paints fail.
     void surface_lost();

@@ -284,20 +284,31 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
             app->drag_from = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
             app->dragging = true;
             return 0;
-        case WM_MOUSEMOVE:
+        case WM_MOUSEMOVE: {
+            const POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
             if (app->dragging) {
-                const POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
                 const POINT from = app->drag_from;
                 app->drag_from = at;
                 window_drag(app->win, at.x - from.x, at.y - from.y);
             }
+            if (wparam & MK_RBUTTON) window_probe(app->win, at.x, at.y);
             return 0;
+        }
         case WM_LBUTTONUP:
-            ReleaseCapture();
             app->dragging = false;
+            if ((wparam & MK_RBUTTON) == 0) ReleaseCapture();
+            return 0;
+        case WM_RBUTTONDOWN:
+            SetCapture(hwnd);
+            window_probe(app->win, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+            return 0;
+        case WM_RBUTTONUP:
+            window_probe_end(app->win);
+            if (!app->dragging) ReleaseCapture();
             return 0;
         case WM_CAPTURECHANGED:
             app->dragging = false;
+            window_probe_end(app->win);
             return 0;
         case WM_MOUSEWHEEL:
             window_wheel(app->win, GET_WHEEL_DELTA_WPARAM(wparam),
