@@ -35,10 +35,11 @@ void repaint(Window& win) {
     win.front.repaint(win.front.context);
 }
 
-void set_step_status(Window& win) {
-    char text[64];
-    status_text(win, 2, text, sizeof text);
-    win.front.set_status(win.front.context, 2, text);
+/// Rewrites one status part from the state, without a repaint.
+void set_status_part(Window& win, int part) {
+    char text[kPathMax];
+    status_text(win, part, text, sizeof text);
+    win.front.set_status(win.front.context, part, text);
 }
 
 /// Moves the Size check mark from `from_shift` to the store's shift.
@@ -266,7 +267,7 @@ void key(Window& win, int virtual_key) {
         return;
     }
     set_timer(win, result == kKeyRunTimer);
-    set_step_status(win);
+    set_status_part(win, 2);
     // A frame key has paused like any other; at either end it stays put.
     const int frame = frame_for_key(win.viewer.seq, virtual_key);
     if (frame >= 0 && frame != win.viewer.seq.current_frame) show_frame(win, frame);
@@ -294,7 +295,7 @@ void go_to_frame(Window& win) {
     Viewer& viewer = win.viewer;
     viewer.play.step = 0;
     set_timer(win, false);
-    set_step_status(win);
+    set_status_part(win, 2);
     if (viewer.seq.frame_count <= 0) {
         win.front.beep(win.front.context);
         return;
@@ -457,17 +458,13 @@ void window_probe(Window& win, int x, int y) {
                       static_cast<int>(source_x), static_cast<int>(source_y), values, shown[2],
                       shown[1], shown[0]);
     }
-    char text[kPathMax];
-    status_text(win, 0, text, sizeof text);
-    win.front.set_status(win.front.context, 0, text);
+    set_status_part(win, 0);
 }
 
 void window_probe_end(Window& win) {
     if (!win.probing) return;
     win.probing = false;
-    char text[kPathMax];
-    status_text(win, 0, text, sizeof text);
-    win.front.set_status(win.front.context, 0, text);
+    set_status_part(win, 0);
 }
 
 bool window_surface_lost(Window& win) {
