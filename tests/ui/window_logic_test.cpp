@@ -699,34 +699,6 @@ TEST_F(WindowLogic, ProbeNamesTheSampledSourcePixelAndItsStoredValuesAtEveryShif
     EXPECT_TRUE(front.errors.empty());
 }
 
-TEST_F(WindowLogic, ProbeOfAPlanarFrameShowsItsTwelveBitSamples) {
-    // Sparse 4K planes, each holding one known sample (big-endian, 12 bits used).
-    const int sx = 40;
-    const int sy = 2159 - ((269 - 7) << 3);  // display pixel 5, 7 at 1/8
-    const std::int64_t at = (static_cast<std::int64_t>(sy) * 3840 + sx) * 2;
-    const unsigned samples[3] = {0x0ABC, 0x0123, 0x0FFF};
-    for (int p = 0; p < 3; ++p) {
-        const std::string plane = dir.file(std::string("pl_1.4K.") + "rgb"[p]);
-        std::FILE* f = std::fopen(plane.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        const unsigned char bytes[2] = {static_cast<unsigned char>(samples[p] >> 8),
-                                        static_cast<unsigned char>(samples[p] & 0xFF)};
-        ASSERT_EQ(std::fseek(f, static_cast<long>(at), SEEK_SET), 0);
-        ASSERT_EQ(std::fwrite(bytes, 1, 2, f), 2u);
-        ASSERT_EQ(std::fseek(f, 3840L * 2160 * 2 - 1, SEEK_SET), 0);
-        ASSERT_EQ(std::fputc(0, f), 0);
-        std::fclose(f);
-    }
-    start(dir.file("pl_1.4K.g").c_str());
-    window_command(win, kCmdSizeEighth);
-    window_probe(win, 5, 7);
-    char want[128];
-    // Shown are bits 11..4 of each sample.
-    std::snprintf(want, sizeof want, "x %d y %d  R %u G %u B %u  (%u %u %u)", sx, sy, samples[0],
-                  samples[1], samples[2], samples[0] >> 4, samples[1] >> 4, samples[2] >> 4);
-    EXPECT_EQ(front.status[0], want);
-}
-
 TEST_F(WindowLogic, MenuCommandsExitAboutAndUnknown) {
     start();
     window_command(win, kCmdAbout);
