@@ -170,8 +170,18 @@ namespace {
 // its modal loop as a user would type; empty: Cancel.
 std::string g_goto_answer;
 
+BOOL CALLBACK find_goto(HWND window, LPARAM found) {
+    char title[32] = {};
+    GetWindowTextA(window, title, sizeof title);
+    if (std::strcmp(title, "Go to Frame") != 0) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
 void CALLBACK answer_goto(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND dialog = FindWindowA(nullptr, "Go to Frame");
+    // This thread's own dialog: another test program may show one at the same time.
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), find_goto, reinterpret_cast<LPARAM>(&dialog));
     if (dialog == nullptr) return;
     KillTimer(nullptr, timer);
     if (g_goto_answer.empty()) {
