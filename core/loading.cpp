@@ -47,9 +47,11 @@ void open_sequence(Viewer& viewer) {
         }
         message = kMsgInvalidImage;
     }
-    show_error(viewer, message);
+    // Closed before the box: its modal loop still delivers timer ticks and paints,
+    // which must find no sequence to step through and the previous picture.
     viewer.seq.frame_count = 0;
     viewer.play.step = 0;
+    show_error(viewer, message);
 }
 
 bool display_matches_source(const FrameStore& store) {

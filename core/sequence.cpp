@@ -76,12 +76,14 @@ int collect_name(void* context, const char* name) {
 
 }  // namespace
 
-void derive_pattern(const char* path, char* pattern, int* name_slot, std::int32_t* source_format) {
+void derive_pattern(const char* path, char* pattern, char* wildcards, int* name_slot,
+                    std::int32_t* source_format) {
     *name_slot = 0;
     *source_format = kFormatDpx;
     const int length = static_cast<int>(strnlen(path, kPathMax - 1));
     std::memcpy(pattern, path, static_cast<std::size_t>(length));
     pattern[length] = '\0';
+    if (wildcards) std::memset(wildcards, 0, static_cast<std::size_t>(length) + 1);
 
     // Walk from the last character towards the first. Every dot met on the way
     // turns the digits just before it into wildcards, so a name may carry its frame
@@ -89,8 +91,9 @@ void derive_pattern(const char* path, char* pattern, int* name_slot, std::int32_
     int pos = path_char_prev(pattern, length);
     while (pos >= 0) {
         const char c = pattern[pos];
-        if (c == '"') {
-            // A path from a quoted command line ends in its closing quote.
+        if (c == '"' && !kNamesCanHoldQuotes) {
+            // A path from a quoted command line ends in its closing quote. Where
+            // names may hold quotes the shell has already removed the quoting.
             pattern[pos] = '\0';
         } else if (c == kPathSeparator) {
             *name_slot = pos + 1;
@@ -100,6 +103,7 @@ void derive_pattern(const char* path, char* pattern, int* name_slot, std::int32_
             int run = path_char_prev(pattern, pos);
             while (run >= 0 && path_char_is_digit(pattern, run)) {
                 pattern[run] = '?';
+                if (wildcards) wildcards[run] = 1;
                 run = path_char_prev(pattern, run);
             }
             if (run < 0) return;
@@ -118,14 +122,17 @@ void derive_pattern(const char* path, char* pattern, int* name_slot, std::int32_
 int discover_sequence(Sequence& seq) {
     seq.longest_name = 0;
     seq.frame_count = 0;
-    derive_pattern(seq.current_path, seq.work, &seq.name_slot, &seq.source_format);
+    // Only the frame digits may differ: a '?' or '*' that a name holds matches
+    // only itself.
+    char wildcards[kPathMax];
+    derive_pattern(seq.current_path, seq.work, wildcards, &seq.name_slot, &seq.source_format);
 
     // One listing pass collects every match; the frame list is then sized from
     // what was collected, so a folder that changes meanwhile cannot make a second
     // pass overrun it.
     NameCollector names;
-    if (list_matching(seq.work, collect_name, &names) != 0 || names.failed || names.count == 0 ||
-        names.count > 0x7FFFFFFF) {
+    if (list_matching(seq.work, wildcards, collect_name, &names) != 0 || names.failed ||
+        names.count == 0 || names.count > 0x7FFFFFFF) {
         release_collector(names);
         return -1;
     }
@@ -147,8 +154,8 @@ int discover_sequence(Sequence& seq) {
     seq.frame_count = static_cast<std::int32_t>(names.count);
     seq.current_frame = 0;
 
-    // The chosen name keeps a closing quote when there was one; it then equals no
-    // listed name and the sequence opens at its first frame.
+    // On Windows the chosen name keeps a closing quote when there was one; it then
+    // equals no listed name and the sequence opens at its first frame.
     const char* chosen = seq.current_path + seq.name_slot;
     bool found = false;
     for (std::size_t n = 0; n < names.count; ++n) {

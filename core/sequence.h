@@ -28,10 +28,14 @@ struct Sequence {
 };
 
 /// Turns the path in `path` (NUL-terminated, at most kPathMax bytes) into the
-/// wildcard pattern written to `pattern`: digit runs before every dot become '?',
-/// a trailing '"' is dropped. Sets *name_slot to where the file name begins in
-/// `path` and *source_format from the one-letter extension. Pure string work.
-void derive_pattern(const char* path, char* pattern, int* name_slot, std::int32_t* source_format);
+/// wildcard pattern written to `pattern`: digit runs before every dot become '?';
+/// where names cannot hold '"' (Windows) a trailing one is dropped. When
+/// `wildcards` is not null (kPathMax bytes), it is set non-zero exactly at the
+/// positions that became wildcards, for list_matching: a '?' the name itself
+/// holds stays a plain character. Sets *name_slot to where the file name begins
+/// in `path` and *source_format from the one-letter extension. Pure string work.
+void derive_pattern(const char* path, char* pattern, char* wildcards, int* name_slot,
+                    std::int32_t* source_format);
 
 /// Lists the frames matching the current path's pattern into the frame list, in
 /// name order, and finds the chosen frame in it. Returns 0, or -1 when nothing

@@ -11,11 +11,16 @@
 constexpr int kPathMax = 260;
 /// The character that separates folders in a path.
 constexpr char kPathSeparator = '\\';
+/// Whether a file name may hold '"'. Windows names cannot, so there a trailing
+/// one can only be the closing quote of a quoted command line.
+constexpr bool kNamesCanHoldQuotes = false;
 #else
 /// Longest path the viewer holds, NUL included (PATH_MAX on Linux).
 constexpr int kPathMax = 4096;
 /// The character that separates folders in a path.
 constexpr char kPathSeparator = '/';
+/// Whether a file name may hold '"' (any byte but '/' and NUL may be in a name).
+constexpr bool kNamesCanHoldQuotes = true;
 #endif
 
 /// An open file; kNoFile when none.
@@ -55,6 +60,15 @@ void file_prefetch(const char* path, std::int64_t offset, std::int64_t length);
 /// open instead of one each.
 void file_prefetch_open(FileHandle file, std::int64_t offset, std::int64_t length);
 
+/// Whether file_prefetch_open hints anything. Where it does not (Windows, whose
+/// sequential-scan flag at open is all the read-ahead there is), opening the next
+/// frame's files only to hint them would cost opens for nothing.
+#if defined(_WIN32)
+constexpr bool kFilePrefetchHints = false;
+#else
+constexpr bool kFilePrefetchHints = true;
+#endif
+
 /// Asks the system to drop the cached pages of the file at `path` (used by the
 /// cold-cache benchmarks). Returns 0 when the request was accepted, -1 otherwise.
 int file_evict_cache(const char* path);
@@ -64,11 +78,15 @@ int file_evict_cache(const char* path);
 using ListCallback = int (*)(void* context, const char* name);
 
 /// Lists the entries (files and folders alike, hidden ones included, "." and ".."
-/// never) of the folder named by `pattern` whose names match its last component,
-/// where `?` stands for exactly one character and every other character only for
-/// itself. On POSIX names compare case-sensitively; on Windows as the system does.
-/// Returns -1 when the folder cannot be listed or nothing matches, else 0.
-int list_matching(const char* pattern, ListCallback callback, void* context);
+/// never) of the folder named by `pattern` whose names match its last component.
+/// `wildcards`, when not null, holds one byte per byte of `pattern`: non-zero
+/// where that position stands for exactly one character, zero where it stands
+/// only for itself, a '?' included (POSIX names may hold '?'). When null, every
+/// '?' is a wildcard. Windows names cannot hold '?', so there every '?' is one
+/// whatever `wildcards` says. On POSIX names compare case-sensitively; on Windows
+/// as the system does. Returns -1 when the folder cannot be listed or nothing
+/// matches, else 0.
+int list_matching(const char* pattern, const char* wildcards, ListCallback callback, void* context);
 
 /// Index of the character before the one at `pos` in `text` (multibyte aware in
 /// double-byte ANSI code pages, where a trail byte may look like '\\' or a digit);

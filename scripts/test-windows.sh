@@ -50,11 +50,13 @@ for dll in $dlls; do
 done
 rc=$(i686-w64-mingw32-windres -i "$exe32" -O rc)
 for want in '"MAINMENU" MENU' 'MENUITEM "Convert to BT.709(&C)", 103' 'MENUITEM "1/4 Size(&Q)", 203, CHECKED' \
+            'MENUITEM "Go to Frame...\tCtrl+G", 104' '"MAINACCEL" ACCELERATORS' '71, 104, VIRTKEY, CONTROL' \
+            '"GOTODLG" DIALOGEX' 'CAPTION "Go to Frame"' 'EDITTEXT 1002,' \
             '"ABOUTDLG" DIALOGEX 0, 0, 150, 120' 'CAPTION "About"' 'FONT 10, "Arial"' \
             'PUSHBUTTON "OK", 1, 55, 102, 40, 14' 'RT_GROUP_ICON' 'RT_MANIFEST' 'asInvoker'; do
     grep -qF -- "$want" <<<"$rc" || { echo "resources lack: $want" >&2; echo "$rc" | head -80 >&2; exit 1; }
 done
-echo "resources: menu, About dialog, icon and manifest present"
+echo "resources: menu and its shortcut, About and Go to Frame dialogs, icon and manifest present"
 
 stage "i686: the zip for Windows users"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win-i686/CMakeCache.txt)

@@ -1,25 +1,45 @@
 #include "ui/window_logic.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "core/prefetch.h"
+#include "core/probe.h"
 
 namespace {
 
+/// Keeps the pan inside the picture: the area never shows beyond its right or
+/// bottom edge, and starts at the top-left when the picture fits.
+void clamp_pan(Window& win) {
+    const int most_x = display_width(win.viewer.store) - win.view_width;
+    const int most_y = display_height(win.viewer.store) - win.view_height;
+    win.pan_x = std::max(0, std::min(win.pan_x, most_x));
+    win.pan_y = std::max(0, std::min(win.pan_y, most_y));
+}
+
 void fit(Window& win) {
-    win.front.fit_picture(win.front.context, display_width(win.viewer.store),
-                          display_height(win.viewer.store));
+    const int width = display_width(win.viewer.store);
+    const int height = display_height(win.viewer.store);
+    // A picture of another size starts at its top-left corner.
+    if (width != win.pan_width || height != win.pan_height) {
+        win.pan_x = 0;
+        win.pan_y = 0;
+        win.pan_width = width;
+        win.pan_height = height;
+    }
+    win.front.fit_picture(win.front.context, width, height);
 }
 
 void repaint(Window& win) {
     win.front.repaint(win.front.context);
 }
 
-void set_step_status(Window& win) {
-    char text[64];
-    status_text(win, 2, text, sizeof text);
-    win.front.set_status(win.front.context, 2, text);
+/// Rewrites one status part from the state, without a repaint.
+void set_status_part(Window& win, int part) {
+    char text[kPathMax];
+    status_text(win, part, text, sizeof text);
+    win.front.set_status(win.front.context, part, text);
 }
 
 /// Moves the Size check mark from `from_shift` to the store's shift.
@@ -28,25 +48,49 @@ void move_size_check(Window& win, int from_shift) {
     win.front.check_menu(win.front.context, kCmdSizeOriginal + win.viewer.store.shift, true);
 }
 
-/// After a reallocation that left no pixel buffer (a picture too large for the
-/// memory left), falls back to the next smaller size that can be allocated, so
-/// that the window keeps showing something and playback goes on. The user is
-/// told once per loss, not on every tick that finds the display still missing.
-void recover_from_allocation_failure(Window& win) {
-    FrameStore& store = win.viewer.store;
-    if (store.pixels != nullptr) {
-        win.display_lost = false;
-        return;
-    }
-    if (!win.display_lost) show_error(win.viewer, kMsgNoMemory);
+/// Tells the user that the picture cannot be shown at the size asked for, once
+/// per loss: the flag stays set until a paint shows the picture again.
+void tell_display_lost(Window& win) {
+    if (win.display_lost) return;
     win.display_lost = true;
-    const int old_shift = store.shift;
+    show_error(win.viewer, kMsgNoMemory);
+}
+
+/// Steps the shift towards 1/8 until a pixel buffer can be allocated. Returns
+/// true when one was (false when even 1/8 does not fit).
+bool shrink_until_allocated(FrameStore& store) {
     while (store.pixels == nullptr && store.shift < 3) {
         ++store.shift;
         reallocate_display(store);
     }
+    return store.pixels != nullptr;
+}
+
+/// After a reallocation that left no pixel buffer (a picture too large for the
+/// memory left), falls back to the next smaller size that can be allocated, so
+/// that the window keeps showing something and playback goes on. The box comes
+/// after the shift and the Size check are settled, since its modal loop paints.
+void recover_from_allocation_failure(Window& win) {
+    FrameStore& store = win.viewer.store;
+    if (store.pixels != nullptr) return;
+    const int old_shift = store.shift;
+    shrink_until_allocated(store);
     if (store.shift != old_shift) move_size_check(win, old_shift);
-    if (store.pixels != nullptr) win.display_lost = false;
+    tell_display_lost(win);
+}
+
+/// Reads the current frame so that it is never drawn at a size other than the
+/// display's (see load_frame_checked), refits the window when the display size
+/// changed on the way, and repaints: what a tick, the Color menu and the frame
+/// keys do.
+void load_and_show(Window& win) {
+    bool changed = false;
+    load_frame_checked(win.viewer, &changed);
+    if (changed) {
+        recover_from_allocation_failure(win);
+        fit(win);
+    }
+    repaint(win);
 }
 
 /// Reallocates the display for the current source size and shift, refits the
@@ -59,11 +103,11 @@ void resize_path(Window& win) {
     // The timer keeps running: until the next key press each tick reloads the
     // same frame at step 0.
     win.viewer.play.step = 0;
-    bool changed = false;
-    load_frame_checked(win.viewer, &changed);
-    recover_from_allocation_failure(win);
-    if (changed) fit(win);
-    repaint(win);
+    load_and_show(win);
+    // Painted twice on purpose: the viewer has always drawn a size change twice
+    // in a row, and anything that counts its paints (the playback benchmark, a
+    // screen recorder) sees the same sequence as before. The second paint finds
+    // nothing changed and costs one copy of the picture.
     repaint(win);
 }
 
@@ -104,15 +148,19 @@ int window_startup(Window& win, const char* command_line) {
     viewer.seq.frame_count = 0;
     win.timer_running = false;
 
-    if (command_line != nullptr && command_line[0] != '\0') {
+    // A path named on the command line is opened even when it is empty (`""`),
+    // so that naming nothing that exists is reported like any other such path.
+    if (command_line != nullptr) {
         const char* path = command_line;
         std::size_t length = std::strlen(path);
-        // A quoted path arrives with its quotes; neither belongs to the file name.
-        if (path[0] == '"') {
+        // On Windows a quoted path may arrive with its quotes, which cannot belong
+        // to a file name there. Elsewhere the shell has removed the quoting and a
+        // quote is part of the name.
+        if (!kNamesCanHoldQuotes && length > 0 && path[0] == '"') {
             ++path;
             --length;
         }
-        if (length > 0 && path[length - 1] == '"') --length;
+        if (!kNamesCanHoldQuotes && length > 0 && path[length - 1] == '"') --length;
         if (take_path(win, path, length)) {
             open_sequence(viewer);
             bool changed = false;
@@ -120,12 +168,8 @@ int window_startup(Window& win, const char* command_line) {
             // No window yet: the fit follows when it is created. A display too large
             // for memory falls back to a smaller size before the window exists.
             if (viewer.store.pixels == nullptr) {
-                show_error(viewer, kMsgNoMemory);
-                while (viewer.store.pixels == nullptr && viewer.store.shift < 3) {
-                    ++viewer.store.shift;
-                    reallocate_display(viewer.store);
-                }
-                if (viewer.store.pixels != nullptr) load_current_frame(viewer);
+                if (shrink_until_allocated(viewer.store)) load_current_frame(viewer);
+                tell_display_lost(win);
             }
         }
     }
@@ -145,6 +189,10 @@ void status_text(const Window& win, int part, char* out, int capacity) {
     const Sequence& seq = win.viewer.seq;
     switch (part) {
         case 0: {
+            if (win.probing && win.probe_text[0] != '\0') {
+                std::snprintf(out, static_cast<std::size_t>(capacity), "%s", win.probe_text);
+                break;
+            }
             int slot = seq.name_slot;
             if (slot < 0 || slot >= kPathMax) slot = 0;
             std::snprintf(out, static_cast<std::size_t>(capacity), "%.*s", kPathMax - slot,
@@ -168,6 +216,7 @@ void status_text(const Window& win, int part, char* out, int capacity) {
 }
 
 void window_paint_status(Window& win) {
+    if (win.viewer.store.pixels != nullptr) win.display_lost = false;
     char* text = win.viewer.seq.work;
     for (int part = 0; part < kStatusParts; ++part) {
         status_text(win, part, text, kPathMax);
@@ -175,41 +224,106 @@ void window_paint_status(Window& win) {
     }
 }
 
-void window_key(Window& win, int virtual_key) {
-    switch (key_pressed(win.viewer.play, win.viewer.seq, virtual_key)) {
-        case kKeyQuit:
-            win.front.quit(win.front.context);
-            return;
-        case kKeyRunTimer:
-            win.front.start_timer(win.front.context);
-            win.timer_running = true;
-            break;
-        case kKeyStopTimer:
-            win.front.stop_timer(win.front.context);
-            win.timer_running = false;
-            break;
-    }
-    set_step_status(win);
+namespace {
+
+void set_timer(Window& win, bool run) {
+    if (run)
+        win.front.start_timer(win.front.context);
+    else
+        win.front.stop_timer(win.front.context);
+    win.timer_running = run;
 }
 
-void window_tick(Window& win) {
+/// The frame a frame key moves to, or -1 for any other key or no sequence.
+int frame_for_key(const Sequence& seq, int virtual_key) {
+    if (seq.frame_count <= 0) return -1;
+    const int last = seq.frame_count - 1;
+    switch (virtual_key) {
+        case kKeyPageDown:
+        case kKeyPeriod:
+            return std::min(seq.current_frame + 1, last);
+        case kKeyPageUp:
+        case kKeyComma:
+            return std::max(seq.current_frame - 1, 0);
+        case kKeyHome:
+            return 0;
+        case kKeyEnd:
+            return last;
+        default:
+            return -1;
+    }
+}
+
+/// Shows frame `frame` of the open sequence.
+void show_frame(Window& win, int frame) {
+    win.viewer.seq.current_frame = frame;
+    load_and_show(win);
+}
+
+void key(Window& win, int virtual_key) {
+    const KeyResult result = key_pressed(win.viewer.play, win.viewer.seq, virtual_key);
+    if (result == kKeyQuit) {
+        win.front.quit(win.front.context);
+        return;
+    }
+    set_timer(win, result == kKeyRunTimer);
+    set_status_part(win, 2);
+    // A frame key has paused like any other; at either end it stays put.
+    const int frame = frame_for_key(win.viewer.seq, virtual_key);
+    if (frame >= 0 && frame != win.viewer.seq.current_frame) show_frame(win, frame);
+}
+
+/// Reads a frame number typed by the user: decimal digits, blanks around them
+/// allowed, at most `last`. Returns it, or -1 for anything else.
+int parse_frame_number(const char* text, int last) {
+    while (*text == ' ' || *text == '\t') ++text;
+    long long value = 0;
+    int digits = 0;
+    for (; *text >= '0' && *text <= '9'; ++text, ++digits) {
+        value = value * 10 + (*text - '0');
+        if (value > last) return -1;
+    }
+    while (*text == ' ' || *text == '\t') ++text;
+    if (digits == 0 || *text != '\0') return -1;
+    return static_cast<int>(value);
+}
+
+/// File > Go to Frame...: pauses as the frame keys do, asks for a frame number
+/// and shows that frame; a number out of range or no number at all beeps and
+/// changes nothing.
+void go_to_frame(Window& win) {
+    Viewer& viewer = win.viewer;
+    viewer.play.step = 0;
+    set_timer(win, false);
+    set_status_part(win, 2);
+    if (viewer.seq.frame_count <= 0) {
+        win.front.beep(win.front.context);
+        return;
+    }
+    const int last = viewer.seq.frame_count - 1;
+    char prompt[64];
+    std::snprintf(prompt, sizeof prompt, "Frame number (0 to %d):", last);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(viewer.seq.current_frame));
+    if (!win.front.ask_frame(win.front.context, prompt, text, sizeof text)) return;
+    text[sizeof text - 1] = '\0';
+    const int frame = parse_frame_number(text, last);
+    if (frame < 0) {
+        win.front.beep(win.front.context);
+        return;
+    }
+    if (frame != viewer.seq.current_frame) show_frame(win, frame);
+}
+
+void tick(Window& win) {
     timer_tick(win.viewer.seq, win.viewer.play);
-    bool changed = false;
-    load_frame_checked(win.viewer, &changed);
-    if (changed) {
-        recover_from_allocation_failure(win);
-        fit(win);
-    }
-    repaint(win);
-    prefetch_next_frame(win.viewer);
+    load_and_show(win);
+    // Where the system has no read-ahead hint, opening the next frame's files
+    // would be all the hint did.
+    if (kFilePrefetchHints) prefetch_next_frame(win.viewer);
 }
 
-void window_drop(Window& win, const char* path) {
-    if (path == nullptr) return;
-    if (take_path(win, path, std::strlen(path))) open_path(win);
-}
-
-void window_command(Window& win, int id) {
+void command(Window& win, int id) {
     Viewer& viewer = win.viewer;
     switch (id) {
         case kCmdOpen: {
@@ -226,18 +340,14 @@ void window_command(Window& win, int id) {
         case kCmdExit:
             win.front.close_window(win.front.context);
             return;
-        case kCmdConvert: {
+        case kCmdGoToFrame:
+            go_to_frame(win);
+            return;
+        case kCmdConvert:
             viewer.store.convert = viewer.store.convert ? 0 : 1;
             win.front.check_menu(win.front.context, kCmdConvert, viewer.store.convert == 1);
-            bool changed = false;
-            load_frame_checked(viewer, &changed);
-            if (changed) {
-                recover_from_allocation_failure(win);
-                fit(win);
-            }
-            repaint(win);
+            load_and_show(win);
             return;
-        }
         case kCmdSizeOriginal:
         case kCmdSizeHalf:
         case kCmdSizeQuarter:
@@ -248,14 +358,130 @@ void window_command(Window& win, int id) {
             resize_path(win);
             return;
         }
-        case kCmdAbout:
-            win.front.show_about(win.front.context);
-            repaint(win);
-            return;
         default:
             win.front.beep(win.front.context);
             return;
     }
+}
+
+}  // namespace
+
+// Each event handler below does nothing while another is still running: that
+// happens only inside the modal loop of a box the first one raised, where the
+// state it was changing must stay as the box found it.
+
+void window_key(Window& win, int virtual_key) {
+    if (win.busy) return;
+    ++win.busy;
+    key(win, virtual_key);
+    --win.busy;
+}
+
+void window_tick(Window& win) {
+    if (win.busy) return;
+    ++win.busy;
+    tick(win);
+    --win.busy;
+}
+
+void window_drop(Window& win, const char* path) {
+    if (win.busy || path == nullptr) return;
+    ++win.busy;
+    if (take_path(win, path, std::strlen(path))) open_path(win);
+    --win.busy;
+}
+
+void window_command(Window& win, int id) {
+    if (win.busy) return;
+    if (id == kCmdAbout) {
+        // The About box changes nothing: playback may go on behind it.
+        win.front.show_about(win.front.context);
+        repaint(win);
+        return;
+    }
+    ++win.busy;
+    command(win, id);
+    --win.busy;
+}
+
+void window_view_resized(Window& win, int width, int height) {
+    win.view_width = std::max(0, width);
+    win.view_height = std::max(0, height);
+    clamp_pan(win);
+}
+
+void window_drag(Window& win, int dx, int dy) {
+    const int x = win.pan_x;
+    const int y = win.pan_y;
+    win.pan_x -= dx;
+    win.pan_y -= dy;
+    clamp_pan(win);
+    if (win.pan_x != x || win.pan_y != y) repaint(win);
+}
+
+void window_wheel(Window& win, int delta, bool horizontal) {
+    const int by = static_cast<int>(static_cast<long long>(delta) * kWheelStep / 120);
+    if (horizontal)
+        window_drag(win, by, 0);
+    else
+        window_drag(win, 0, by);
+}
+
+void window_probe(Window& win, int x, int y) {
+    const Viewer& viewer = win.viewer;
+    const FrameStore& store = viewer.store;
+    win.probing = true;
+    win.probe_text[0] = '\0';
+    const int display_x = x + win.pan_x;
+    const int display_y = y + win.pan_y;
+    std::int32_t source_x = 0;
+    std::int32_t source_y = 0;
+    // Off the picture, or nothing open: the file name stays.
+    if (viewer.seq.frame_count > 0 && store.pixels != nullptr && x >= 0 && y >= 0 &&
+        x < win.view_width && y < win.view_height &&
+        display_to_source(store, display_x, display_y, &source_x, &source_y) == 0) {
+        const std::uint8_t* shown =
+            store.pixels + (static_cast<std::size_t>(display_height(store) - 1 - display_y) *
+                                static_cast<std::size_t>(display_width(store)) +
+                            static_cast<std::size_t>(display_x)) *
+                               4;
+        char values[64];
+        SourceValues stored{};
+        if (read_source_values(viewer.seq.current_path, viewer.seq.source_format, store, source_x,
+                               source_y, &stored) == 0)
+            std::snprintf(values, sizeof values, "R %u G %u B %u", stored.red, stored.green,
+                          stored.blue);
+        else
+            std::snprintf(values, sizeof values, "R %s G %s B %s", kProbeNoValue, kProbeNoValue,
+                          kProbeNoValue);
+        std::snprintf(win.probe_text, sizeof win.probe_text, "x %d y %d  %s  (%d %d %d)",
+                      static_cast<int>(source_x), static_cast<int>(source_y), values, shown[2],
+                      shown[1], shown[0]);
+    }
+    set_status_part(win, 0);
+}
+
+void window_probe_end(Window& win) {
+    if (!win.probing) return;
+    win.probing = false;
+    set_status_part(win, 0);
+}
+
+bool window_surface_lost(Window& win) {
+    if (win.busy) return false;
+    ++win.busy;
+    // Told before falling back: a chain of smaller sizes that fail as well is
+    // one loss, ended only by a picture that shows.
+    tell_display_lost(win);
+    FrameStore& store = win.viewer.store;
+    if (store.shift < 3) {
+        const int old_shift = store.shift;
+        ++store.shift;
+        move_size_check(win, old_shift);
+        resize_path(win);
+    }
+    --win.busy;
+    return true;
 }
 
 void window_shutdown(Window& win) {

@@ -14,6 +14,22 @@ constexpr int kCmdSizeHalf = 202;
 constexpr int kCmdSizeQuarter = 203;
 constexpr int kCmdSizeEighth = 204;
 constexpr int kCmdAbout = 901;
+/// File > Go to Frame... (Ctrl+G).
+constexpr int kCmdGoToFrame = 104;
+
+/// Frame keys (Windows virtual-key codes; other front ends translate to them).
+/// Each pauses like any other key, then moves: Page Down and '.' one frame
+/// forward, Page Up and ',' one frame back (staying at the ends), Home to the
+/// first frame, End to the last.
+constexpr int kKeyPageUp = 0x21;
+constexpr int kKeyPageDown = 0x22;
+constexpr int kKeyEnd = 0x23;
+constexpr int kKeyHome = 0x24;
+constexpr int kKeyComma = 0xBC;
+constexpr int kKeyPeriod = 0xBE;
+
+/// Device pixels one wheel notch (120 units) scrolls the picture.
+constexpr int kWheelStep = 96;
 
 /// The playback timer's id and period.
 constexpr int kTimerId = 1;
@@ -23,8 +39,18 @@ constexpr int kTimerMs = 16;
 /// then falls back to the next smaller size that does.
 constexpr const char* kMsgNoMemory = "Not enough memory to show the picture at this size!";
 
-/// Status bar parts: 0 file name, 1 "Frame: n/N", 2 "Step: +k".
+/// Status bar parts: 0 file name (or the probe while the right button is held),
+/// 1 "Frame: n/N", 2 "Step: +k".
 constexpr int kStatusParts = 3;
+
+/// Stands for a stored value the probe could not read (the file vanished or
+/// changed). Windows status texts are in the ANSI code page, which may have no
+/// dash of this kind.
+#if defined(_WIN32)
+constexpr const char* kProbeNoValue = "-";
+#else
+constexpr const char* kProbeNoValue = "\xE2\x80\x94";
+#endif
 
 /// What the window logic asks of a front end. Every member must be set; `context`
 /// is passed back unchanged.
@@ -48,6 +74,10 @@ struct FrontEnd {
     bool (*ask_open_file)(void* context, char* path, int capacity) = nullptr;
     /// Show the About box modally.
     void (*show_about)(void* context) = nullptr;
+    /// Ask for a frame number in a small modal dialog showing `prompt`, its text
+    /// starting as `text` (NUL-terminated, at most `capacity` bytes); on OK write
+    /// what was typed to `text` and return true; on Cancel false.
+    bool (*ask_frame)(void* context, const char* prompt, char* text, int capacity) = nullptr;
     /// Check or uncheck menu item `id`.
     void (*check_menu)(void* context, int id, bool checked) = nullptr;
     /// The default system sound.
@@ -59,9 +89,30 @@ struct Window {
     Viewer viewer;
     FrontEnd front;
     bool timer_running = false;
-    /// Set while the display could not be allocated and the user has been told,
-    /// so that playback ticks do not raise the same box again and again.
+    /// Set once the user has been told that the picture cannot be shown at the
+    /// size asked for, until it shows again, so that one loss raises one box
+    /// however many ticks or paints find the display still missing.
     bool display_lost = false;
+    /// Non-zero while the window logic handles an event. The modal loops of the
+    /// boxes it raises (error box, Open dialog) still deliver timer ticks, which
+    /// must not step or reload over the state the box interrupted.
+    int busy = 0;
+    /// The picture area as the front end last reported it, in device pixels.
+    int view_width = 0;
+    int view_height = 0;
+    /// The display pixel at the picture area's top-left corner (y from the top):
+    /// non-zero only while the picture is larger than the area. Kept across
+    /// frames of one size, back at 0, 0 when the display size changes.
+    int pan_x = 0;
+    int pan_y = 0;
+    /// The display size the pan belongs to.
+    int pan_width = 0;
+    int pan_height = 0;
+    /// While the right button is held over the picture: the probe text status
+    /// part 0 shows instead of the file name (empty when the cursor is off the
+    /// picture).
+    bool probing = false;
+    char probe_text[128] = {};
 };
 
 /// Start-up before the window exists: allocates the 960x540 display, builds the
@@ -76,7 +127,8 @@ void window_created(Window& win);
 /// kPathMax bytes).
 void status_text(const Window& win, int part, char* out, int capacity);
 
-/// Sets all three status parts (the paint handler's job).
+/// The paint handler's job after it drew the picture: sets all three status
+/// parts. A picture shown again ends a display loss the user was told of.
 void window_paint_status(Window& win);
 
 /// A plain key press with its virtual-key code.
@@ -90,6 +142,36 @@ void window_drop(Window& win, const char* path);
 
 /// A menu command by id.
 void window_command(Window& win, int id);
+
+/// The picture area now shows width x height device pixels (after a fit, which
+/// the screen may have limited, or after the user sized the window).
+void window_view_resized(Window& win, int width, int height);
+
+/// The mouse dragged the picture by dx, dy device pixels (it follows the mouse).
+/// Repaints when the picture moved.
+void window_drag(Window& win, int dx, int dy);
+
+/// A wheel turn of `delta` units (120 a notch, positive away from the user):
+/// scrolls the picture up, or left when `horizontal` (Shift held). Repaints when
+/// the picture moved.
+void window_wheel(Window& win, int delta, bool horizontal);
+
+/// The right button is held at (x, y) of the picture area (device pixels from
+/// its top-left corner): status part 0 shows the source pixel under the cursor
+/// and the values its file stores, then the displayed 8-bit values, e.g.
+/// "x 1234 y 567  R 51234 G 40000 B 1234  (200 156 4)". One small read per call;
+/// values that cannot be read show as kProbeNoValue, without an error box.
+void window_probe(Window& win, int x, int y);
+
+/// The right button was released: status part 0 shows the file name again.
+void window_probe_end(Window& win);
+
+/// The front end could not get the surface to show the picture at the display
+/// size (a display server that cannot back a window that large). Treated like a
+/// display that cannot be allocated: the user is told once, and the picture falls
+/// back to the next smaller size. Returns false when it cannot act now (inside a
+/// box); the front end tries again later. Must not be called from a paint handler.
+bool window_surface_lost(Window& win);
 
 /// Releases what start-up allocated (the front end stops its own timer).
 void window_shutdown(Window& win);

@@ -104,21 +104,24 @@ int file_evict_cache(const char* path) {
 
 namespace {
 
-// '?' matches exactly one byte of the name; UTF-8 names are matched byte-wise,
-// which is how the frame digits (always ASCII) are told apart.
-bool name_matches(const char* pattern, const char* name) {
-    for (; *pattern; ++pattern, ++name) {
-        if (*name == '\0') return false;
-        if (*pattern != '?' && *pattern != *name) return false;
+// A wildcard position matches exactly one byte of the name; UTF-8 names are
+// matched byte-wise, which is how the frame digits (always ASCII) are told apart.
+bool name_matches(const char* pattern, const char* wildcards, const char* name) {
+    for (std::size_t i = 0; pattern[i] != '\0'; ++i) {
+        if (name[i] == '\0') return false;
+        const bool any = wildcards ? wildcards[i] != 0 : pattern[i] == '?';
+        if (!any && pattern[i] != name[i]) return false;
     }
-    return *name == '\0';
+    return name[std::strlen(pattern)] == '\0';
 }
 
 }  // namespace
 
-int list_matching(const char* pattern, ListCallback callback, void* context) {
+int list_matching(const char* pattern, const char* wildcards, ListCallback callback,
+                  void* context) {
     const char* slash = std::strrchr(pattern, '/');
     const char* name_pattern = slash ? slash + 1 : pattern;
+    const char* name_wildcards = wildcards ? wildcards + (name_pattern - pattern) : nullptr;
     char folder[kPathMax];
     if (slash) {
         const std::size_t len = static_cast<std::size_t>(slash - pattern);
@@ -136,7 +139,7 @@ int list_matching(const char* pattern, ListCallback callback, void* context) {
     while (struct dirent* entry = ::readdir(dir)) {
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-        if (!name_matches(name_pattern, name)) continue;
+        if (!name_matches(name_pattern, name_wildcards, name)) continue;
         ++matches;
         if (callback(context, name) != 0) break;
     }
@@ -144,15 +147,23 @@ int list_matching(const char* pattern, ListCallback callback, void* context) {
     return matches ? 0 : -1;
 }
 
-int path_char_prev(const char*, int pos) { return pos > 0 ? pos - 1 : -1; }
+int path_char_prev(const char*, int pos) {
+    return pos > 0 ? pos - 1 : -1;
+}
 
 bool path_char_is_digit(const char* text, int pos) {
     const unsigned char c = static_cast<unsigned char>(text[pos]);
     return c >= '0' && c <= '9';
 }
 
-int path_char_length(const char*, int) { return 1; }
+int path_char_length(const char*, int) {
+    return 1;
+}
 
-void* heap_alloc_zeroed(std::size_t size) { return std::calloc(size ? size : 1, 1); }
+void* heap_alloc_zeroed(std::size_t size) {
+    return std::calloc(size ? size : 1, 1);
+}
 
-void heap_free(void* block) { std::free(block); }
+void heap_free(void* block) {
+    std::free(block);
+}

@@ -126,7 +126,9 @@ int file_evict_cache(const char*) {
     return -1;
 }
 
-int list_matching(const char* pattern, ListCallback callback, void* context) {
+int list_matching(const char* pattern, const char*, ListCallback callback, void* context) {
+    // Names here cannot hold '?', so the pattern's own '?' are exactly the
+    // wildcard positions: the map of them is not needed.
     if (pattern == nullptr) return -1;
     const unsigned cp = mb_ansi_code_page();
     // The name part starts after the last separator; stepping by characters keeps

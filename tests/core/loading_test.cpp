@@ -154,7 +154,10 @@ TEST_F(Opening, UnreadableFrameIsInvalidAndKeepsThePicture) {
     }
 }
 
+// Where names cannot hold '"' a closing quote left on the path is dropped from
+// the pattern; elsewhere it is part of the name (tests/core/sequence_test.cpp).
 TEST_F(Opening, QuotedPathOpensAtTheFirstFrame) {
+    if (kNamesCanHoldQuotes) GTEST_SKIP() << "'\"' is part of a file name here";
     const auto first = dpx("q1.dpx", 16, 8, 1);
     dpx("q2.dpx", 16, 8, 2);
     open("q2.dpx\"");

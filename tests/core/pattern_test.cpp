@@ -16,12 +16,17 @@ struct Derived {
 
 Derived derive(const std::string& path) {
     char pattern[kPathMax];
+    char wildcards[kPathMax];
     std::memset(pattern, 'X', sizeof pattern);
+    std::memset(wildcards, 'X', sizeof wildcards);
     int slot = -1;
     std::int32_t format = -1;
-    derive_pattern(path.c_str(), pattern, &slot, &format);
+    derive_pattern(path.c_str(), pattern, wildcards, &slot, &format);
     EXPECT_GE(slot, 0);
     EXPECT_LE(static_cast<std::size_t>(slot), path.size());
+    // The wildcard map marks exactly the digits that became '?', and nothing else.
+    for (std::size_t i = 0; pattern[i] != '\0'; ++i)
+        EXPECT_EQ(wildcards[i] != 0, pattern[i] != path[i]) << "position " << i;
     return {pattern, path.substr(static_cast<std::size_t>(slot)), format};
 }
 
@@ -90,9 +95,20 @@ TEST(DerivePattern, EdgeCases) {
     expect_derived("/s/.dpx", "/s/.dpx", ".dpx", kFormatDpx);
 }
 
-TEST(DerivePattern, ClosingQuoteIsDroppedFromThePatternOnly) {
-    expect_derived("/seq/Cafe_00042.dpx\"", "/seq/Cafe_?????.dpx", "Cafe_00042.dpx\"", kFormatDpx);
-    expect_derived("/seq/c0001.4K.g\"", "/seq/c????.4K.g", "c0001.4K.g\"", kFormatPlanar);
+TEST(DerivePattern, ClosingQuoteIsDroppedOnlyWhereNamesCannotHoldIt) {
+    if (!kNamesCanHoldQuotes) {
+        expect_derived("/seq/Cafe_00042.dpx\"", "/seq/Cafe_?????.dpx", "Cafe_00042.dpx\"",
+                       kFormatDpx);
+        expect_derived("/seq/c0001.4K.g\"", "/seq/c????.4K.g", "c0001.4K.g\"", kFormatPlanar);
+    } else {
+        // Part of the name like any other character; a planar extension needs the
+        // letter last.
+        expect_derived("/seq/Cafe_00042.dpx\"", "/seq/Cafe_?????.dpx\"", "Cafe_00042.dpx\"",
+                       kFormatDpx);
+        expect_derived("/seq/say\"hi\"_0001.g", "/seq/say\"hi\"_????.g", "say\"hi\"_0001.g",
+                       kFormatPlanar);
+        expect_derived("/seq/c0001.4K.g\"", "/seq/c????.4K.g\"", "c0001.4K.g\"", kFormatDpx);
+    }
 }
 
 TEST(DerivePattern, NonAsciiBytesAreNeverDigitsAndPassUnharmed) {

@@ -1,17 +1,22 @@
 // Fuzz target: the window logic as a state machine. The input is a start-up
-// choice followed by events (keys, timer ticks, menu commands, drops, the Open
-// dialog, and files changing on disk), played against a fake front end over a
-// folder of small valid, truncated and hostile frames. After every event:
+// choice followed by events (keys, frame keys, timer ticks, menu commands, drops,
+// the Open and Go to Frame dialogs, drags, wheel turns, the probe, and files
+// changing on disk), played against a fake front end on a screen smaller than
+// some pictures, over a folder of small valid, truncated and hostile frames.
+// After every event:
 //  - the step is within -10..+10, and a non-zero step has the timer running;
 //  - the current frame is inside the list, or no sequence is open;
 //  - exactly one Size item is checked and it is the shift's; the Color item's
 //    check follows the convert flag;
 //  - the header describes a pixel buffer of the source size at the shift, and
 //    the picture area was last fitted to it;
-//  - the three status texts are what the state says.
+//  - the three status texts are what the state says;
+//  - the picture area is the fitted size as far as the screen holds it, and the
+//    pan keeps it inside the picture.
 // Each input starts from the same files, so a failing input replays exactly.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "tests/fuzz/fuzz_support.h"
@@ -30,7 +35,14 @@ struct Front {
     std::string status[kStatusParts];
     /// What the Open dialog answers next: a path, or Cancel when empty.
     std::string dialog_answer;
+    /// What the Go to Frame dialog answers next, or Cancel when `frame_cancel`.
+    std::string frame_answer;
+    bool frame_cancel = false;
 };
+
+/// The screen the fake window lives on: smaller than the largest pictures.
+constexpr int kScreenWidth = 30;
+constexpr int kScreenHeight = 12;
 
 Front& front_of(void* c) {
     return *static_cast<Front*>(c);
@@ -43,6 +55,8 @@ void install(Window& win, Front& f) {
     win.front.fit_picture = [](void* c, int w, int h) {
         front_of(c).fit_width = w;
         front_of(c).fit_height = h;
+        window_view_resized(*front_of(c).win, std::min(w, kScreenWidth),
+                            std::min(h, kScreenHeight));
     };
     // A real paint handler draws and sets the three status parts.
     win.front.repaint = [](void* c) { window_paint_status(*front_of(c).win); };
@@ -66,6 +80,15 @@ void install(Window& win, Front& f) {
         return true;
     };
     win.front.show_about = [](void*) {};
+    win.front.ask_frame = [](void* c, const char* prompt, char* text, int capacity) {
+        FUZZ_CHECK(prompt != nullptr && text != nullptr && capacity > 0);
+        FUZZ_CHECK(strnlen(text, static_cast<std::size_t>(capacity)) <
+                   static_cast<std::size_t>(capacity));
+        Front& f = front_of(c);
+        if (f.frame_cancel) return false;
+        std::snprintf(text, static_cast<std::size_t>(capacity), "%s", f.frame_answer.c_str());
+        return true;
+    };
     win.front.check_menu = [](void* c, int id, bool on) {
         FUZZ_CHECK(id >= 0 && id < 1000);
         front_of(c).checked[id] = on;
@@ -229,6 +252,17 @@ void check_state(const Window& win, const Front& f) {
     FUZZ_CHECK(f.status[1] == want);
     std::snprintf(want, sizeof want, "Step: %s%d", v.play.step > 0 ? "+" : "", v.play.step);
     FUZZ_CHECK(f.status[2] == want);
+
+    FUZZ_CHECK(win.view_width == std::min(f.fit_width, kScreenWidth));
+    FUZZ_CHECK(win.view_height == std::min(f.fit_height, kScreenHeight));
+    FUZZ_CHECK(win.pan_x >= 0 && win.pan_x <= std::max(0, h.biWidth - win.view_width));
+    FUZZ_CHECK(win.pan_y >= 0 && win.pan_y <= std::max(0, h.biHeight - win.view_height));
+}
+
+// A typed frame number: digits in or out of range, blanks, or not a number.
+std::string frame_text(std::uint8_t pick) {
+    static const char* const texts[] = {"0", "1", "4", "5", " 2 ", "", "x", "-1", "99999999999"};
+    return texts[pick % 9];
 }
 
 }  // namespace
@@ -262,7 +296,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         default:
             break;
     }
-    FUZZ_CHECK(window_startup(win, command_line.c_str()) == 0);
+    FUZZ_CHECK(window_startup(win, command_line.empty() ? nullptr : command_line.c_str()) == 0);
     window_created(win);
     win.front.repaint(win.front.context);
     check_state(win, f);
@@ -277,17 +311,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 1:
                 window_key(win, kKeyLeft);
                 break;
-            case 2:
-                window_key(win, (data[i] >> 3) & 1 ? 0x20 : 0x10);
-                break;  // space, shift
+            case 2: {
+                // Space, Shift and the frame keys.
+                static const int keys[] = {0x20,     0x10,    kKeyPageDown, kKeyPageUp,
+                                           kKeyHome, kKeyEnd, kKeyPeriod,   kKeyComma};
+                window_key(win, keys[(data[i] >> 3) & 7]);
+                break;
+            }
             case 3:
                 window_tick(win);
                 break;
             case 4: {
-                static const int commands[] = {kCmdOpen,     kCmdConvert,     kCmdSizeOriginal,
-                                               kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth,
-                                               kCmdAbout,    kCmdExit,        555};
-                const int id = commands[arg % 9];
+                static const int commands[] = {
+                    kCmdOpen,       kCmdConvert, kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter,
+                    kCmdSizeEighth, kCmdAbout,   kCmdExit,         555,          kCmdGoToFrame};
+                const int id = commands[arg % 10];
                 ++i;
                 // A display above 1024x600 (1/2 or Original Size of a 4K frame,
                 // which a planar "2K" name keeps) costs the fuzzer seconds per
@@ -303,6 +341,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     ++i;
                     f.dialog_answer = answer & 1 ? choose_path(answer >> 1) : std::string();
                 }
+                if (id == kCmdGoToFrame) {
+                    const std::uint8_t answer = i + 1 < size ? data[i + 1] : 0;
+                    ++i;
+                    f.frame_cancel = (answer & 0x0F) == 0x0F;
+                    f.frame_answer = frame_text(answer);
+                }
                 window_command(win, id);
                 break;
             }
@@ -311,7 +355,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 ++i;
                 break;
             case 6:
-                change_file(arg);
+                // High bit: a drag, a wheel turn or a probe with the right
+                // button; else a file changes on disk.
+                if (arg & 0x80) {
+                    const int by = (arg & 0x1F) - 16;
+                    switch ((arg >> 5) & 3) {
+                        case 0:
+                        case 1:
+                            window_drag(win, by, (arg & 0x20) ? -by : by);
+                            break;
+                        case 2:
+                            window_wheel(win, by * 40, (arg & 1) != 0);
+                            break;
+                        default: {
+                            // Held over a pixel (some off the picture area), then released.
+                            window_probe(win, by + 8, (by + 16) / 3);
+                            const std::string& shown = f.status[0];
+                            FUZZ_CHECK(shown ==
+                                           win.viewer.seq.current_path + win.viewer.seq.name_slot ||
+                                       shown.compare(0, 2, "x ") == 0);
+                            window_probe_end(win);
+                            break;
+                        }
+                    }
+                } else {
+                    change_file(arg);
+                }
                 ++i;
                 break;
             default:

@@ -23,7 +23,7 @@ int collect(void* context, const char* name) {
 
 std::vector<std::string> list(const std::string& pattern) {
     std::vector<std::string> names;
-    if (list_matching(pattern.c_str(), collect, &names) != 0) names.push_back("<none>");
+    if (list_matching(pattern.c_str(), nullptr, collect, &names) != 0) names.push_back("<none>");
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -32,12 +32,14 @@ std::vector<std::string> list(const std::string& pattern) {
 
 TEST(ListMatching, QuestionMarkIsOneCharacterAndEverythingElseIsLiteral) {
     TempDir dir;
-    for (const char* name : {"a01.dpx", "a02.dpx", "a1.dpx", "a001.dpx", "A01.dpx", "a0x.dpx",
-                             "[1]*.dpx", ".a03.dpx"})
+    for (const char* name :
+         {"a01.dpx", "a02.dpx", "a1.dpx", "a001.dpx", "A01.dpx", "a0x.dpx", "[1]*.dpx", ".a03.dpx"})
         ASSERT_EQ(write_file(dir.file(name), {1}), 0);
-    EXPECT_EQ(list(dir.file("a??.dpx")), (std::vector<std::string>{"a01.dpx", "a02.dpx", "a0x.dpx"}));
+    EXPECT_EQ(list(dir.file("a??.dpx")),
+              (std::vector<std::string>{"a01.dpx", "a02.dpx", "a0x.dpx"}));
     EXPECT_EQ(list(dir.file("[1]*.dpx")), (std::vector<std::string>{"[1]*.dpx"}));
-    EXPECT_EQ(list(dir.file("????????")), (std::vector<std::string>{".a03.dpx", "[1]*.dpx", "a001.dpx"}));
+    EXPECT_EQ(list(dir.file("????????")),
+              (std::vector<std::string>{".a03.dpx", "[1]*.dpx", "a001.dpx"}));
     EXPECT_EQ(list(dir.file("b??.dpx")), (std::vector<std::string>{"<none>"}));
     EXPECT_EQ(list(dir.file("nofolder/a??.dpx")), (std::vector<std::string>{"<none>"}));
 }

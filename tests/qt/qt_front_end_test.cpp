@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QSizeGrip>
@@ -58,7 +59,9 @@ class QtFrontEndTest : public QObject {
                 static_cast<QStringList*>(c)->append(QString::fromLatin1(m));
             };
             win.viewer.error_context = &errors;
-            if (window_startup(win, command_line.constData()) != 0) return;
+            if (window_startup(win, command_line.isEmpty() ? nullptr : command_line.constData()) !=
+                0)
+                return;
             main = new MainWindow(win);
             main->show_error = [this](const QString& m, const QString&) { errors.append(m); };
             window_created(win);
@@ -92,10 +95,11 @@ class QtFrontEndTest : public QObject {
                                                  .arg(a->isChecked() ? " *" : ""));
             }
         }
-        QCOMPARE(items,
-                 (QStringList{"101 Open(&O)...", "-", "102 Exit(&X)", "201 Original Size(&O)",
-                              "202 1/2 Size(&H)", "203 1/4 Size(&Q) *", "204 1/8 Size(&E)",
-                              "103 Convert to BT.709(&C)", "901 About(&A)..."}));
+        QCOMPARE(items, (QStringList{"101 Open(&O)...", "104 Go to Frame...", "-", "102 Exit(&X)",
+                                     "201 Original Size(&O)", "202 1/2 Size(&H)",
+                                     "203 1/4 Size(&Q) *", "204 1/8 Size(&E)",
+                                     "103 Convert to BT.709(&C)", "901 About(&A)..."}));
+        QCOMPARE(f.main->action(kCmdGoToFrame)->shortcut(), QKeySequence(QStringLiteral("Ctrl+G")));
     }
 
     void status_parts_follow_the_width_and_texts() {
@@ -143,6 +147,31 @@ class QtFrontEndTest : public QObject {
         QVERIFY(f.errors.isEmpty());
     }
 
+    // A paint that cannot get its surface (Qt's painter cannot begin, as when
+    // the display server cannot back the window) falls back to a smaller size
+    // with one box. A paint event sent outside Qt's paint cycle meets a painter
+    // that cannot begin in just that way.
+    void paint_without_a_surface_falls_back_with_one_box() {
+        for (int i = 0; i < 2; ++i)
+            write_header_only_dpx(dir_.filePath(QStringLiteral("lost_%1.dpx").arg(i)), 1920, 1080);
+        Fixture f(QFile::encodeName(dir_.filePath("lost_0.dpx")));
+        f.main->action(kCmdSizeOriginal)->trigger();
+        QCOMPARE(f.win.viewer.store.shift, 0);
+        // No real paint may show the picture in between: the loss lasts until one does.
+        f.main->picture()->setUpdatesEnabled(false);
+        for (int expected_shift : {1, 2}) {
+            QPaintEvent lost(f.main->picture()->rect());
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("QPainter::begin"));
+            QApplication::sendEvent(f.main->picture(), &lost);
+            QApplication::sendEvent(f.main->picture(), &lost);
+            QTRY_COMPARE(f.win.viewer.store.shift, expected_shift);
+            QVERIFY(f.main->action(kCmdSizeOriginal + expected_shift)->isChecked());
+        }
+        QCOMPARE(f.errors, QStringList{QString::fromLatin1(kMsgNoMemory)});
+        f.main->picture()->setUpdatesEnabled(true);
+        QCOMPARE(f.main->picture_device_size(), QSize(480, 270));
+    }
+
     void keys_drive_the_step_and_timer() {
         QVERIFY(write_quadrant_sequence(dir_.path().toStdString(), "keys", 3, 64, 32) == 0);
         Fixture f(QFile::encodeName(dir_.filePath("keys_0.dpx")));
@@ -164,6 +193,28 @@ class QtFrontEndTest : public QObject {
         QTest::keyClick(f.main, Qt::Key_Space);
         QCOMPARE(f.main->status()->part_text(2), QStringLiteral("Step: 0"));
         QVERIFY(!f.main->timer().isActive());
+        // The frame keys, each after the one before: from frame 0 of 3.
+        const struct {
+            Qt::Key key;
+            const char* frame;
+        } frame_keys[] = {{Qt::Key_PageDown, "Frame: 1/3"}, {Qt::Key_Period, "Frame: 2/3"},
+                          {Qt::Key_Home, "Frame: 0/3"},     {Qt::Key_End, "Frame: 2/3"},
+                          {Qt::Key_Comma, "Frame: 1/3"},    {Qt::Key_PageUp, "Frame: 0/3"}};
+        for (const auto& k : frame_keys) {
+            QTest::keyClick(f.main, Qt::Key_Right);
+            QTest::keyClick(f.main, k.key);
+            QCOMPARE(f.main->status()->part_text(1), QString::fromLatin1(k.frame));
+            QVERIFY(!f.main->timer().isActive());
+        }
+        // Ctrl+G asks for a frame; what is typed is shown.
+        QString prompt;
+        f.main->ask_frame = [&](const QString& p, const QString&) -> std::optional<QString> {
+            prompt = p;
+            return QStringLiteral("2");
+        };
+        QTest::keyClick(f.main, Qt::Key_G, Qt::ControlModifier);
+        QCOMPARE(prompt, QStringLiteral("Frame number (0 to 2):"));
+        QCOMPARE(f.main->status()->part_text(1), QStringLiteral("Frame: 2/3"));
         QVERIFY(!f.main->quit_requested);
         QTest::keyClick(f.main, Qt::Key_Q, Qt::ShiftModifier);
         QVERIFY(f.main->quit_requested);

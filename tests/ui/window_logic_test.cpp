@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -30,7 +31,38 @@ struct FakeFront {
     int dialogs = 0;
     bool checked[1000] = {};
     std::vector<std::string> errors;
+    /// Ticks each modal box (error box, Open dialog) delivers while it is open,
+    /// as the real event loops do, and what a paint inside it then showed:
+    /// status parts 1 and 2 and the top-left pixel.
+    int ticks_in_box = 0;
+    std::vector<std::string> seen_in_box;
+    /// Paints find no surface (a display server that cannot back the window).
+    bool surface_missing = false;
+    /// The screen the window must fit on: the picture area never exceeds it.
+    int screen_width = 1 << 20;
+    int screen_height = 1 << 20;
+    /// What the Go to Frame dialog answers (Cancel when `frame_answer_cancel`),
+    /// and the prompt and text it was opened with.
+    std::string frame_answer;
+    bool frame_answer_cancel = false;
+    std::string frame_prompt;
+    std::string frame_start;
 };
+
+std::vector<int> pixel_at(const Window& win, int x, int y);
+
+/// A modal box's event loop: timer ticks, then a paint.
+void run_box_loop(FakeFront& f) {
+    for (int i = 0; i < f.ticks_in_box; ++i) window_tick(*f.win);
+    if (!f.surface_missing) window_paint_status(*f.win);
+    std::string seen = f.status[1] + "|" + f.status[2];
+    if (f.win->viewer.store.pixels != nullptr) {
+        const std::vector<int> p = pixel_at(*f.win, 0, 0);
+        seen +=
+            "|" + std::to_string(p[2]) + "," + std::to_string(p[1]) + "," + std::to_string(p[0]);
+    }
+    f.seen_in_box.push_back(seen);
+}
 
 FakeFront& fake(void* c) {
     return *static_cast<FakeFront*>(c);
@@ -41,14 +73,16 @@ void install(Window& win, FakeFront& f) {
     f.checked[kCmdSizeQuarter] = true;
     win.front.context = &f;
     win.front.fit_picture = [](void* c, int w, int h) {
-        fake(c).fit_width = w;
-        fake(c).fit_height = h;
-        ++fake(c).fits;
+        FakeFront& f = fake(c);
+        f.fit_width = w;
+        f.fit_height = h;
+        ++f.fits;
+        window_view_resized(*f.win, std::min(w, f.screen_width), std::min(h, f.screen_height));
     };
     // The paint handler of a real front end sets the three status parts.
     win.front.repaint = [](void* c) {
         ++fake(c).repaints;
-        window_paint_status(*fake(c).win);
+        if (!fake(c).surface_missing) window_paint_status(*fake(c).win);
     };
     win.front.set_status = [](void* c, int part, const char* text) {
         ASSERT_GE(part, 0);
@@ -63,16 +97,27 @@ void install(Window& win, FakeFront& f) {
         FakeFront& f = fake(c);
         ++f.dialogs;
         f.dialog_start = path;
+        run_box_loop(f);
         if (f.dialog_answer.empty()) return false;
         std::snprintf(path, static_cast<std::size_t>(capacity), "%s", f.dialog_answer.c_str());
         return true;
     };
     win.front.show_about = [](void* c) { ++fake(c).abouts; };
+    win.front.ask_frame = [](void* c, const char* prompt, char* text, int capacity) {
+        FakeFront& f = fake(c);
+        f.frame_prompt = prompt;
+        f.frame_start = text;
+        run_box_loop(f);
+        if (f.frame_answer_cancel) return false;
+        std::snprintf(text, static_cast<std::size_t>(capacity), "%s", f.frame_answer.c_str());
+        return true;
+    };
     win.front.check_menu = [](void* c, int id, bool on) { fake(c).checked[id] = on; };
     win.front.beep = [](void* c) { ++fake(c).beeps; };
     win.viewer.error_box = [](void* c, const char* message, const char* caption) {
         EXPECT_STREQ(caption, "Error");
         fake(c).errors.push_back(message);
+        run_box_loop(fake(c));
     };
     win.viewer.error_context = &f;
 }
@@ -187,12 +232,23 @@ TEST_F(WindowLogic, CommandLineOfOtherSizeReallocatesBeforeTheWindow) {
     EXPECT_EQ(pixel_at(win, 3, 3), (std::vector<int>{0, 0, 0x40}));
 }
 
-TEST_F(WindowLogic, QuotedCommandLineLosesBothQuotes) {
+TEST_F(WindowLogic, CommandLineQuotesAreRemovedOnlyWhereNamesCannotHoldThem) {
     const std::string path = make_small_sequence();
     start(("\"" + path + "\"").c_str());
-    EXPECT_TRUE(front.errors.empty());
-    EXPECT_EQ(front.status[0], "clip_000.dpx");
-    EXPECT_EQ(front.status[1], "Frame: 0/3");
+    if (kNamesCanHoldQuotes) {
+        // The shell removed the quoting; these quotes would be part of the name.
+        EXPECT_EQ(front.errors, (std::vector<std::string>{"Can't open file!"}));
+    } else {
+        EXPECT_TRUE(front.errors.empty());
+        EXPECT_EQ(front.status[0], "clip_000.dpx");
+        EXPECT_EQ(front.status[1], "Frame: 0/3");
+    }
+}
+
+TEST_F(WindowLogic, EmptyCommandLinePathIsReportedLikeAnyPathThatNamesNothing) {
+    start(kNamesCanHoldQuotes ? "" : "\"\"");
+    EXPECT_EQ(front.errors, (std::vector<std::string>{"Can't open file!"}));
+    EXPECT_EQ(front.status[1], "Frame: 0/0");
 }
 
 TEST_F(WindowLogic, CommandLineTooLongForThePathIsRefusedWhole) {
@@ -202,8 +258,10 @@ TEST_F(WindowLogic, CommandLineTooLongForThePathIsRefusedWhole) {
     EXPECT_EQ(front.errors[0], "Can't open file!");
     EXPECT_EQ(front.status[0], "");
     EXPECT_EQ(front.status[1], "Frame: 0/0");
-    // One character shorter than the limit with its quote fits: not refused for length.
-    std::string exact = "\"" + std::string(kPathMax - 1, 'b');
+    // One character shorter than the limit (with its opening quote where quotes
+    // are removed) fits: not refused for length.
+    std::string exact =
+        std::string(kNamesCanHoldQuotes ? "" : "\"") + std::string(kPathMax - 1, 'b');
     Window other;
     FakeFront other_front;
     install(other, other_front);
@@ -396,6 +454,249 @@ TEST_F(WindowLogic, DisplayThatCannotBeAllocatedIsReportedAndNeverWrittenThrough
     EXPECT_NE(win.viewer.store.pixels, nullptr);
     EXPECT_TRUE(front.checked[kCmdSizeQuarter]);
     EXPECT_EQ(checked_sizes(front), 1);
+}
+
+// A failed open while a sequence plays: the box's loop ticks, and neither then
+// nor after OK may the rejected sequence play behind it or replace the picture.
+TEST_F(WindowLogic, ModalBoxesFindPlaybackSettledAndTicksInsideThemChangeNothing) {
+    start(make_small_sequence().c_str());
+    window_key(win, kKeyRight);
+    window_tick(win);  // frame 1: green
+    ASSERT_EQ(pixel_at(win, 0, 0), (std::vector<int>{0, 0x80, 0}));
+    ASSERT_EQ(write_file(dir.file("rej_0.dpx"), std::vector<std::uint8_t>(100, 7)), 0);
+    write_flat_dpx(dir.file("rej_1.dpx"), 64, 32, 0xFF00, 0xFF00, 0xFF00);
+    write_flat_dpx(dir.file("rej_2.dpx"), 64, 32, 0xFF00, 0xFF00, 0xFF00);
+    front.ticks_in_box = 3;
+    window_drop(win, dir.file("rej_0.dpx").c_str());
+    ASSERT_EQ(front.errors, (std::vector<std::string>{"Invalid image file!"}));
+    EXPECT_EQ(front.seen_in_box, (std::vector<std::string>{"Frame: 0/0|Step: 0|0,128,0"}));
+    for (int i = 0; i < 3; ++i) window_tick(win);
+    EXPECT_EQ(pixel_at(win, 0, 0), (std::vector<int>{0, 0x80, 0})) << "previous picture kept";
+    EXPECT_EQ(front.status[1], "Frame: 0/0");
+
+    // The Open dialog's loop ticks too: the sequence waits behind it.
+    window_drop(win, make_small_sequence().c_str());
+    window_key(win, kKeyRight);
+    front.ticks_in_box = 2;
+    front.seen_in_box.clear();
+    window_command(win, kCmdOpen);
+    EXPECT_EQ(front.seen_in_box, (std::vector<std::string>{"Frame: 0/3|Step: +1|64,0,0"}));
+}
+
+TEST_F(WindowLogic, OneNotEnoughMemoryBoxPerLossThoughTicksArriveInsideIt) {
+    start(make_small_sequence().c_str());
+    window_key(win, kKeyRight);
+    front.ticks_in_box = 5;
+    // A source size the store refuses stands in for memory running out.
+    win.viewer.store.source_width = kMaxFrameWidth * 2;
+    window_command(win, kCmdSizeHalf);
+    EXPECT_EQ(front.errors, (std::vector<std::string>{kMsgNoMemory}));
+    EXPECT_EQ(front.seen_in_box, (std::vector<std::string>{"Frame: 0/3|Step: +1"}))
+        << "the box saw the frame it interrupted, unstepped";
+}
+
+TEST_F(WindowLogic, SurfaceThatCannotBeHadFallsBackOneSizeAtATimeWithOneBox) {
+    start(make_4k_sequence().c_str());
+    window_command(win, kCmdSizeOriginal);
+    ASSERT_EQ(front.fit_width, 3840);
+    // Original, then 1/2, cannot be shown; 1/4 can.
+    front.surface_missing = true;
+    EXPECT_TRUE(window_surface_lost(win));
+    EXPECT_EQ(front.fit_width, 1920);
+    EXPECT_TRUE(front.checked[kCmdSizeHalf]);
+    EXPECT_TRUE(window_surface_lost(win));
+    EXPECT_EQ(front.fit_width, 960);
+    EXPECT_TRUE(front.checked[kCmdSizeQuarter]);
+    EXPECT_EQ(checked_sizes(front), 1);
+    EXPECT_EQ(front.errors, (std::vector<std::string>{kMsgNoMemory}));
+    // A picture that showed ends the loss: a later one is told again.
+    front.surface_missing = false;
+    win.front.repaint(win.front.context);
+    window_command(win, kCmdSizeOriginal);
+    EXPECT_TRUE(window_surface_lost(win));
+    EXPECT_EQ(front.errors.size(), 2u);
+}
+
+/// Five 64x32 frames, each one flat colour whose red code is 0x10 + 0x20 * n.
+std::string make_five_frames(TempDir& dir) {
+    for (int n = 0; n < 5; ++n)
+        write_flat_dpx(dir.file("nav_" + std::to_string(n) + ".dpx"), 64, 32,
+                       static_cast<std::uint16_t>((0x10 + 0x20 * n) << 8), 0x1000, 0x2000);
+    return dir.file("nav_2.dpx");
+}
+
+/// The frame whose colour the picture shows, or -1.
+int frame_shown(const Window& win) {
+    const int red = pixel_at(win, 1, 1)[2];
+    return (red - 0x10) % 0x20 == 0 ? (red - 0x10) / 0x20 : -1;
+}
+
+TEST_F(WindowLogic, FrameKeysPauseThenStepOneFrameOrJumpToAnEndWithoutWrapping) {
+    start(make_five_frames(dir).c_str());
+    window_key(win, kKeyRight);
+    window_key(win, kKeyRight);
+    ASSERT_TRUE(front.timer);
+    const struct {
+        int key;
+        int frame;
+    } presses[] = {{kKeyPageDown, 3}, {kKeyPeriod, 4}, {kKeyPageDown, 4},
+                   {kKeyHome, 0},     {kKeyComma, 0},  {kKeyPageUp, 0},
+                   {kKeyEnd, 4},      {kKeyPageUp, 3}, {kKeyComma, 2}};
+    for (const auto& p : presses) {
+        SCOPED_TRACE(p.key);
+        const int repaints = front.repaints;
+        const int before = win.viewer.seq.current_frame;
+        window_key(win, p.key);
+        EXPECT_FALSE(front.timer);
+        EXPECT_EQ(front.status[2], "Step: 0");
+        EXPECT_EQ(front.status[1], "Frame: " + std::to_string(p.frame) + "/5");
+        EXPECT_EQ(frame_shown(win), p.frame);
+        // At an end nothing is read or painted again.
+        EXPECT_EQ(front.repaints, repaints + (p.frame != before ? 1 : 0));
+    }
+    // With no sequence open a frame key moves nothing.
+    window_drop(win, dir.file("none_0.dpx").c_str());
+    const int repaints = front.repaints;
+    window_key(win, kKeyEnd);
+    EXPECT_EQ(front.repaints, repaints);
+    EXPECT_EQ(frame_shown(win), 2);
+}
+
+TEST_F(WindowLogic, GoToFramePausesAndShowsATypedFrameOrBeepsAndChangesNothing) {
+    window_command(win, kCmdGoToFrame);
+    EXPECT_EQ(front.beeps, 1) << "nothing open: nothing to go to";
+    EXPECT_TRUE(front.frame_prompt.empty());
+
+    start(make_five_frames(dir).c_str());
+    window_key(win, kKeyLeft);
+    ASSERT_TRUE(front.timer);
+    front.ticks_in_box = 2;
+    front.frame_answer = " 4 ";
+    window_command(win, kCmdGoToFrame);
+    EXPECT_EQ(front.frame_prompt, "Frame number (0 to 4):");
+    EXPECT_EQ(front.frame_start, "2");
+    EXPECT_EQ(front.seen_in_box.back().substr(0, 19), "Frame: 2/5|Step: 0|")
+        << "paused before the dialog; its ticks changed nothing";
+    EXPECT_FALSE(front.timer);
+    EXPECT_EQ(front.status[1], "Frame: 4/5");
+    EXPECT_EQ(frame_shown(win), 4);
+
+    const int beeps = front.beeps;
+    for (const char* bad : {"5", "-1", "x", "", "1e2", "3 1", "99999999999999999999", "+1"}) {
+        SCOPED_TRACE(bad);
+        front.frame_answer = bad;
+        window_command(win, kCmdGoToFrame);
+        EXPECT_EQ(front.status[1], "Frame: 4/5");
+        EXPECT_EQ(frame_shown(win), 4);
+    }
+    EXPECT_EQ(front.beeps, beeps + 8);
+    front.frame_answer_cancel = true;
+    window_command(win, kCmdGoToFrame);
+    EXPECT_EQ(front.beeps, beeps + 8) << "Cancel is no mistake";
+    front.frame_answer_cancel = false;
+    front.frame_answer = "0";
+    window_command(win, kCmdGoToFrame);
+    EXPECT_EQ(frame_shown(win), 0);
+}
+
+TEST_F(WindowLogic, APictureLargerThanTheScreenPansWithinItsEdges) {
+    front.screen_width = 40;
+    front.screen_height = 20;
+    start(make_five_frames(dir).c_str());
+    window_command(win, kCmdSizeOriginal);
+    ASSERT_EQ(win.view_width, 40);
+    ASSERT_EQ(win.view_height, 20);
+    const auto pan = [&] { return std::vector<int>{win.pan_x, win.pan_y}; };
+    EXPECT_EQ(pan(), (std::vector<int>{0, 0}));
+    int repaints = front.repaints;
+    window_drag(win, -10, -5);  // the picture follows the mouse up and left
+    EXPECT_EQ(pan(), (std::vector<int>{10, 5}));
+    window_drag(win, -100, -100);
+    EXPECT_EQ(pan(), (std::vector<int>{64 - 40, 32 - 20}));
+    EXPECT_EQ(front.repaints, repaints + 2);
+    window_drag(win, -1, -1);
+    EXPECT_EQ(front.repaints, repaints + 2) << "at the edge nothing moves or repaints";
+    window_wheel(win, 120, false);  // one notch away from the user: up
+    EXPECT_EQ(pan(), (std::vector<int>{24, 0}));
+    window_wheel(win, -60, true);  // half a notch towards the user, with Shift: right
+    EXPECT_EQ(pan(), (std::vector<int>{24, 0}));
+    window_wheel(win, 30, true);
+    EXPECT_EQ(pan(), (std::vector<int>{0, 0}));
+    window_drag(win, -7, -3);
+
+    // Kept while playing frames of the same size.
+    window_key(win, kKeyRight);
+    window_tick(win);
+    window_tick(win);
+    EXPECT_EQ(pan(), (std::vector<int>{7, 3}));
+    // A larger window shows more and pans less.
+    window_view_resized(win, 60, 30);
+    EXPECT_EQ(pan(), (std::vector<int>{4, 2}));
+    // Back at the top-left for a display of another size, even one that is
+    // larger again.
+    window_command(win, kCmdSizeHalf);
+    EXPECT_EQ(pan(), (std::vector<int>{0, 0}));
+    window_command(win, kCmdSizeOriginal);
+    EXPECT_EQ(pan(), (std::vector<int>{0, 0}));
+}
+
+// The probe against a plain decimation written here: display pixel (dx, dy),
+// dy from the top, shows source column dx << shift and the source row
+// (rows_shown - 1 - dy) << shift counted from the bottom.
+TEST_F(WindowLogic, ProbeNamesTheSampledSourcePixelAndItsStoredValuesAtEveryShift) {
+    const int width = 37;
+    const int height = 23;
+    auto stored = [](int x, int y, int channel) {
+        const unsigned v[3] = {x * 1031u + 5u, y * 2053u + 7u, (x * y) * 13u + 100u};
+        return v[channel] & 0xFFFFu;
+    };
+    std::vector<std::uint16_t> rgb(static_cast<std::size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                rgb[(static_cast<std::size_t>(y) * width + x) * 3 + c] =
+                    static_cast<std::uint16_t>(stored(x, y, c));
+    ASSERT_EQ(write_dpx_file(dir.file("odd_1.dpx"), width, height, rgb.data()), 0);
+    front.screen_width = 20;
+    front.screen_height = 10;
+    start(dir.file("odd_1.dpx").c_str());
+    for (int shift = 0; shift <= 3; ++shift) {
+        window_command(win, kCmdSizeOriginal + shift);
+        // At full size the 37x23 picture is larger than the 20x10 area: panned.
+        window_drag(win, -5, -4);
+        const int dw = width >> shift;
+        const int dh = height >> shift;
+        for (int dy = 0; dy < dh; ++dy) {
+            for (int dx = 0; dx < dw; ++dx) {
+                const int x = dx - win.pan_x;
+                const int y = dy - win.pan_y;
+                if (x < 0 || y < 0 || x >= win.view_width || y >= win.view_height) continue;
+                const int sx = dx << shift;
+                const int sy = height - 1 - ((dh - 1 - dy) << shift);
+                char want[128];
+                std::snprintf(want, sizeof want, "x %d y %d  R %u G %u B %u  (%u %u %u)", sx, sy,
+                              stored(sx, sy, 0), stored(sx, sy, 1), stored(sx, sy, 2),
+                              stored(sx, sy, 0) >> 8, stored(sx, sy, 1) >> 8,
+                              stored(sx, sy, 2) >> 8);
+                window_probe(win, x, y);
+                ASSERT_EQ(front.status[0], want) << "shift " << shift << " at " << dx << "," << dy;
+            }
+        }
+    }
+    // Off the picture area, and after the release: the file name.
+    window_probe(win, -1, 0);
+    EXPECT_EQ(front.status[0], "odd_1.dpx");
+    window_probe(win, 0, 0);
+    window_probe_end(win);
+    EXPECT_EQ(front.status[0], "odd_1.dpx");
+    // A file that vanished: the values are unknown, no box.
+    ASSERT_EQ(std::remove(dir.file("odd_1.dpx").c_str()), 0);
+    window_probe(win, 0, 0);
+    const std::string none = kProbeNoValue;
+    EXPECT_NE(front.status[0].find("R " + none + " G " + none + " B " + none + "  ("),
+              std::string::npos)
+        << front.status[0];
+    EXPECT_TRUE(front.errors.empty());
 }
 
 TEST_F(WindowLogic, MenuCommandsExitAboutAndUnknown) {

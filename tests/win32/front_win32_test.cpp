@@ -42,18 +42,24 @@ TEST(CommandLine, TheTextAfterTheProgramNameIsOnePathWithoutItsQuotes) {
     EXPECT_EQ(path_of("k.exe\t\t\"D:\\a.dpx\"  "), "D:\\a.dpx");
     // An opening quote with no closing one.
     EXPECT_EQ(path_of("k.exe \"D:\\a b.dpx"), "D:\\a b.dpx");
-    // Nothing named.
-    EXPECT_EQ(path_of("\"C:\\k k\\k.exe\""), "");
-    EXPECT_EQ(path_of("k.exe   "), "");
-    EXPECT_EQ(path_of("k.exe \"\""), "");
-    EXPECT_EQ(path_of(nullptr), "");
+    // Nothing named, and a named path that is empty once its quotes are gone.
+    int result = -1;
+    for (const char* nothing :
+         {"\"C:\\k k\\k.exe\"", "k.exe   ", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(path_of(nothing, kPathMax, &result), "");
+        EXPECT_EQ(result, 0);
+    }
+    for (const char* empty : {"k.exe \"\"", "k.exe \"", "\"k k.exe\" \" "}) {
+        EXPECT_EQ(path_of(empty, kPathMax, &result), "") << empty;
+        EXPECT_EQ(result, 1) << empty;
+    }
 }
 
 TEST(CommandLine, APathThatDoesNotFitIsRefusedWhole) {
     const std::string fits(kPathMax - 1, 'a');
     int result = 1;
     EXPECT_EQ(path_of(("k.exe \"" + fits + "\"").c_str(), kPathMax, &result), fits);
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result, 1);
     EXPECT_EQ(path_of(("k.exe " + fits + "b").c_str(), kPathMax, &result), "");
     EXPECT_EQ(result, -1);
     EXPECT_EQ(path_of("k.exe abc", 3, &result), "");
@@ -72,8 +78,18 @@ TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheQuarterSizeChecked) {
             ids.push_back(static_cast<int>(GetMenuItemID(sub, j)));
     }
     // The separator reports id 0.
-    EXPECT_EQ(ids, (std::vector<int>{kCmdOpen, 0, kCmdExit, kCmdSizeOriginal, kCmdSizeHalf,
-                                     kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert, kCmdAbout}));
+    EXPECT_EQ(
+        ids, (std::vector<int>{kCmdOpen, kCmdGoToFrame, 0, kCmdExit, kCmdSizeOriginal, kCmdSizeHalf,
+                               kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert, kCmdAbout}));
+    // Ctrl+G is the shortcut of Go to Frame, and its only one.
+    HACCEL shortcuts = LoadAcceleratorsA(GetModuleHandleA(nullptr), "MAINACCEL");
+    ASSERT_NE(shortcuts, nullptr);
+    ACCEL table[4] = {};
+    ASSERT_EQ(CopyAcceleratorTableA(shortcuts, table, 4), 1);
+    EXPECT_EQ(table[0].cmd, kCmdGoToFrame);
+    EXPECT_EQ(table[0].key, 'G');
+    EXPECT_EQ(table[0].fVirt & (FVIRTKEY | FCONTROL | FSHIFT | FALT), FVIRTKEY | FCONTROL);
+    DestroyAcceleratorTable(shortcuts);
     for (int id : {kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert})
         EXPECT_EQ((GetMenuState(menu, static_cast<UINT>(id), MF_BYCOMMAND) & MF_CHECKED) != 0,
                   id == kCmdSizeQuarter)

@@ -6,7 +6,8 @@
 # space, so Wine passes it in quotes as Explorer does), logs its menu, status
 # texts and window size to a trace file, and is driven with xdotool: 1/2 Size
 # from the menu, the About box and the Open dialog opened and closed with Esc,
-# Right to play, q to quit. Every wait is bounded.
+# Right to play, End and Ctrl+G (Go to Frame) to pause on a frame, q to quit.
+# Every wait is bounded.
 set -uo pipefail
 
 build=$(cd "${1:?usage: gui_smoke.sh BUILD_DIR}" && pwd)
@@ -73,6 +74,18 @@ if [ \$ok = 1 ]; then
     xdotool windowfocus --sync "\$wid"
     xdotool key Right
     wait_for '|Step: +1 client 960x' 20 || ok=0
+    # End pauses on the last frame and Home goes to the first (at least one of
+    # them moves, whichever frame playback had reached); then Ctrl+G (the
+    # accelerator) asks for frame 2.
+    xdotool key End Home
+    wait_for '^paint clip_0000.dpx|Frame: 0/3|Step: 0 ' 20 || ok=0
+    xdotool key ctrl+g
+    sleep 1
+    xdotool type 2
+    xdotool key Return
+    wait_for '^goto 1\$' 20 || ok=0
+    wait_for '^paint clip_0002.dpx|Frame: 2/3|Step: 0 ' 20 || ok=0
+    xdotool windowfocus --sync "\$wid"
     xdotool key q
 fi
 wait \$pid
@@ -95,6 +108,7 @@ fail() { echo "gui_smoke: FAIL: $*" >&2; status=1; }
 # The menu bar as loaded through the window class.
 expected_menu='menu File(&F)
 item 101 Open(&O)...
+item 104 Go to Frame...'$'\t''Ctrl+G
 item separator
 item 102 Exit(&X)
 menu Size(&S)
@@ -106,7 +120,7 @@ menu Color(&C)
 item 103 Convert to BT.709(&C)
 menu Help(&H)
 item 901 About(&A)...'
-[ "$(grep -E '^(menu|item) ' "$trace" | head -13)" = "$expected_menu" ] || fail "menu differs"
+[ "$(grep -E '^(menu|item) ' "$trace" | head -14)" = "$expected_menu" ] || fail "menu differs"
 
 # The quoted command-line path opens the chosen frame (1), not the first (0);
 # the client area is the picture plus the status bar.
@@ -120,6 +134,9 @@ grep -q "^paint clip_0001.dpx|Frame: 1/3|Step: 0 client 960x$((540 + ${bar:-0}))
 grep -qx 'about 0' "$trace" || fail "the About box did not open and close"
 grep -qx 'open-dialog 0' "$trace" || fail "the Open dialog did not open and cancel"
 grep -q '|Step: +1 client 960x' "$trace" || fail "Right did not start playback"
+grep -q '^paint clip_0000.dpx|Frame: 0/3|Step: 0 ' "$trace" || fail "End and Home did not pause on frame 0"
+grep -qx 'goto 1' "$trace" || fail "Ctrl+G did not open the Go to Frame dialog"
+grep -q '^paint clip_0002.dpx|Frame: 2/3|Step: 0 ' "$trace" || fail "Go to Frame did not show frame 2"
 grep -q '^error ' "$trace" && fail "error box: $(grep '^error ' "$trace")"
 [ "$(tail -n1 "$trace")" = "exit 0" ] || fail "last trace line: $(tail -n1 "$trace")"
 [ "$(cat "$work/exit-code" 2>/dev/null)" = 0 ] || fail "exit code $(cat "$work/exit-code" 2>/dev/null)"

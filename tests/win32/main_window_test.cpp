@@ -13,6 +13,7 @@
 
 #include "support/test_files.h"
 #include "ui/win32/front_win32.h"
+#include "ui/win32/resource.h"
 
 namespace {
 
@@ -161,4 +162,131 @@ TEST_F(MainWindow, ClosingTheWindowEndsTheMessageLoopWithCodeZero) {
             EXPECT_EQ(msg.wParam, 0u);
         }
     EXPECT_TRUE(quit);
+}
+
+namespace {
+
+// What the Go to Frame dialog is to answer, typed by a timer that fires inside
+// its modal loop as a user would type; empty: Cancel.
+std::string g_goto_answer;
+
+BOOL CALLBACK find_goto(HWND window, LPARAM found) {
+    char title[32] = {};
+    GetWindowTextA(window, title, sizeof title);
+    if (std::strcmp(title, "Go to Frame") != 0) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+void CALLBACK answer_goto(HWND, UINT, UINT_PTR timer, DWORD) {
+    // This thread's own dialog: another test program may show one at the same time.
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), find_goto, reinterpret_cast<LPARAM>(&dialog));
+    if (dialog == nullptr) return;
+    KillTimer(nullptr, timer);
+    if (g_goto_answer.empty()) {
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+        return;
+    }
+    SetDlgItemTextA(dialog, IDC_GOTO_FRAME, g_goto_answer.c_str());
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
+}
+
+void go_to(HWND hwnd, const std::string& answer) {
+    g_goto_answer = answer;
+    SetTimer(nullptr, 0, 20, answer_goto);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdGoToFrame, 0), 0);
+}
+
+}  // namespace
+
+TEST_F(MainWindow, FrameKeysAndGoToFrameShowTheFrameAndPause) {
+    const auto rgb = test_pattern(64, 32, 3);
+    for (int n = 0; n < 4; ++n)
+        ASSERT_EQ(write_dpx_file(dir.file("key_" + std::to_string(n) + ".dpx"), 64, 32, rgb.data()),
+                  0);
+    SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop({dir.file("key_1.dpx")})),
+                 0);
+    ASSERT_EQ(status(1), "Frame: 1/4");
+    const struct {
+        WPARAM key;
+        const char* frame;
+    } presses[] = {{VK_NEXT, "Frame: 2/4"}, {VK_OEM_PERIOD, "Frame: 3/4"}, {VK_NEXT, "Frame: 3/4"},
+                   {VK_HOME, "Frame: 0/4"}, {VK_OEM_COMMA, "Frame: 0/4"},  {VK_END, "Frame: 3/4"},
+                   {VK_PRIOR, "Frame: 2/4"}};
+    for (const auto& p : presses) {
+        SendMessageA(hwnd, WM_KEYDOWN, VK_RIGHT, 0);
+        SendMessageA(hwnd, WM_KEYDOWN, p.key, 0);
+        EXPECT_EQ(status(1), p.frame) << p.key;
+        EXPECT_EQ(status(2), "Step: 0") << p.key;
+    }
+    // The dialog from the resource: it starts from the current frame, and what
+    // is typed is shown; a number out of range or Cancel changes nothing.
+    go_to(hwnd, "0");
+    EXPECT_EQ(status(1), "Frame: 0/4");
+    go_to(hwnd, "4");
+    EXPECT_EQ(status(1), "Frame: 0/4");
+    go_to(hwnd, "");
+    EXPECT_EQ(status(1), "Frame: 0/4");
+    go_to(hwnd, " 3");
+    EXPECT_EQ(status(1), "Frame: 3/4");
+    EXPECT_TRUE(g_errors.empty());
+}
+
+// A picture larger than the screen: the window stays inside the work area with
+// its status bar, and the picture is drawn from the pan position.
+TEST_F(MainWindow, APictureLargerThanTheWorkAreaIsPannedInsideIt) {
+    RECT work{};
+    ASSERT_TRUE(SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0));
+    const int width = static_cast<int>(work.right - work.left) + 300;
+    const int height = static_cast<int>(work.bottom - work.top) + 200;
+    // Black, with white from column `edge_x` and red from row `edge_y` (from the
+    // top) on: colours that survive any screen depth.
+    const int edge_x = width - 100;
+    const int edge_y = height - 50;
+    std::vector<std::uint16_t> rgb(static_cast<std::size_t>(width) * height * 3, 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint16_t* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+            if (x >= edge_x)
+                p[0] = p[1] = p[2] = 0xFFFF;
+            else if (y >= edge_y)
+                p[0] = 0xFFFF;
+        }
+    ASSERT_EQ(write_dpx_file(dir.file("wide_1.dpx"), width, height, rgb.data()), 0);
+    SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop({dir.file("wide_1.dpx")})),
+                 0);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdSizeOriginal, 0), 0);
+    RECT outer{};
+    GetWindowRect(hwnd, &outer);
+    EXPECT_GE(outer.left, work.left);
+    EXPECT_GE(outer.top, work.top);
+    EXPECT_LE(outer.right, work.right);
+    EXPECT_LE(outer.bottom, work.bottom);
+    const Window& win = app->win;
+    EXPECT_EQ(win.view_width, client().cx);
+    EXPECT_EQ(win.view_height, client().cy - bar_height());
+    ASSERT_LT(win.view_width, width);
+
+    // Far right with Shift+wheel, far down with the wheel.
+    SendMessageA(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(MK_SHIFT, static_cast<WORD>(-120 * 50)), 0);
+    SendMessageA(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-120 * 50)), 0);
+    EXPECT_EQ(win.pan_x, width - win.view_width);
+    EXPECT_EQ(win.pan_y, height - win.view_height);
+    UpdateWindow(hwnd);
+    HDC dc = GetDC(hwnd);
+    const int ex = edge_x - win.pan_x;
+    const int ey = edge_y - win.pan_y;
+    EXPECT_EQ(GetPixel(dc, ex - 2, ey - 2) & 0xFFFFFF, 0x000000u);
+    EXPECT_EQ(GetPixel(dc, ex + 1, ey - 2) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(GetPixel(dc, ex - 2, ey + 1) & 0xFFFFFF, 0x0000FFu);
+    ReleaseDC(hwnd, dc);
+
+    // A drag moves the picture with the mouse: 10 pixels right and down.
+    SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 100));
+    SendMessageA(hwnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(110, 110));
+    SendMessageA(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(110, 110));
+    EXPECT_EQ(win.pan_x, width - win.view_width - 10);
+    EXPECT_EQ(win.pan_y, height - win.view_height - 10);
+    EXPECT_EQ(status(1), "Frame: 0/1") << "the status bar is still there";
 }

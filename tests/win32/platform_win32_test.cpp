@@ -18,7 +18,7 @@ int collect(void* context, const char* name) {
 
 std::vector<std::string> list(const std::string& pattern) {
     std::vector<std::string> names;
-    if (list_matching(pattern.c_str(), collect, &names) != 0) names.push_back("<none>");
+    if (list_matching(pattern.c_str(), nullptr, collect, &names) != 0) names.push_back("<none>");
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -79,7 +79,7 @@ TEST(Win32List, CallbackCanStopTheListing) {
         ++*static_cast<int*>(context);
         return 1;
     };
-    EXPECT_EQ(list_matching(dir.file("s?.dpx").c_str(), stop_at_first, &calls), 0);
+    EXPECT_EQ(list_matching(dir.file("s?.dpx").c_str(), nullptr, stop_at_first, &calls), 0);
     EXPECT_EQ(calls, 1);
 }
 

@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
     const QByteArray path = command_line_path(argc, argv);
     static Window win;
     install_error_boxes(win);
-    if (window_startup(win, path.constData()) != 0) {
+    // An empty argument ("") names a path too, one that opens nothing.
+    if (window_startup(win, argc > 1 ? path.constData() : nullptr) != 0) {
         std::fprintf(stderr, "karvelin: not enough memory for the picture\n");
         return 1;
     }

@@ -7,20 +7,26 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFrame>
+#include <QInputDialog>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QSizeGrip>
 #include <QStyle>
 #include <QStyleOption>
 #include <QUrl>
+#include <QWheelEvent>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #ifndef KARVELIN_VERSION
@@ -41,6 +47,8 @@ PictureWidget::PictureWidget(Window& win, QWidget* parent) : QWidget(parent), wi
     // Every pixel is painted here; Qt need not clear the area first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::NoFocus);
+    // The right button probes the picture; it opens no menu.
+    setContextMenuPolicy(Qt::PreventContextMenu);
 }
 
 void PictureWidget::paintEvent(QPaintEvent* event) {
@@ -51,9 +59,19 @@ void PictureWidget::paintEvent(QPaintEvent* event) {
     const int h = store.pixels ? display_height(store) : 0;
     const qreal dpr = devicePixelRatioF();
     QPainter painter(this);
+    if (!painter.isActive()) {
+        // The window has no surface to paint on: the display server could not
+        // back a window this large (out of memory for its shared image). Nothing
+        // shows, and Qt would say so on every paint; a smaller picture may show.
+        surface_lost();
+        return;
+    }
 
+    // The pan position is the display pixel at the widget's top-left corner.
+    const int pan_x = win_.pan_x;
+    const int pan_y = win_.pan_y;
     // The picture's extent in this widget's logical coordinates.
-    const QRectF picture_rect(0, 0, w / dpr, h / dpr);
+    const QRectF picture_rect(-pan_x / dpr, -pan_y / dpr, w / dpr, h / dpr);
     bool drawn = false;
     if (w > 0 && h > 0) {
         // Fast path: the widget paints into the window's 32-bit backing store;
@@ -80,8 +98,8 @@ void PictureWidget::paintEvent(QPaintEvent* event) {
                 copy.target_stride = target->bytesPerLine();
                 copy.target_width = target->width();
                 copy.target_height = target->height();
-                copy.at_x = origin.x();
-                copy.at_y = origin.y();
+                copy.at_x = origin.x() - pan_x;
+                copy.at_y = origin.y() - pan_y;
                 copy.clip_x = widget_device.x();
                 copy.clip_y = widget_device.y();
                 copy.clip_width = widget_device.width();
@@ -93,13 +111,13 @@ void PictureWidget::paintEvent(QPaintEvent* event) {
         }
         if (!drawn) {
             // Any other device: one image per row, each a plain blit at device scale.
-            for (int row = 0; row < h; ++row) {
-                if (row / dpr > event->rect().bottom() + 1) break;
+            for (int row = pan_y; row < h; ++row) {
+                if ((row - pan_y) / dpr > event->rect().bottom() + 1) break;
                 QImage line(store.pixels + static_cast<std::size_t>(h - 1 - row) *
                                                static_cast<std::size_t>(w) * 4,
                             w, 1, static_cast<qsizetype>(w) * 4, QImage::Format_RGB32);
                 line.setDevicePixelRatio(dpr);
-                painter.drawImage(QPointF(0, row / dpr), line);
+                painter.drawImage(QPointF(-pan_x / dpr, (row - pan_y) / dpr), line);
             }
             ++painter_paints;
         }
@@ -111,13 +129,90 @@ void PictureWidget::paintEvent(QPaintEvent* event) {
             QRectF(picture_rect.right(), 0, all.right() - picture_rect.right() + 1, all.height()),
             kOutsideGray);
     if (picture_rect.bottom() < all.bottom())
-        painter.fillRect(QRectF(0, picture_rect.bottom(), picture_rect.width(),
+        painter.fillRect(QRectF(0, picture_rect.bottom(), picture_rect.right(),
                                 all.bottom() - picture_rect.bottom() + 1),
                          kOutsideGray);
     painter.end();
     // The paint handler refreshes the three status parts in order.
     window_paint_status(win_);
     paint_nanoseconds += clock.nsecsElapsed();
+}
+
+QSize PictureWidget::device_size() const {
+    const qreal dpr = devicePixelRatioF();
+    return QSize(static_cast<int>(std::lround(width() * dpr)),
+                 static_cast<int>(std::lround(height() * dpr)));
+}
+
+void PictureWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const QSize area = device_size();
+    window_view_resized(win_, area.width(), area.height());
+}
+
+QPoint PictureWidget::device_point(const QMouseEvent* event) const {
+    const QPointF at = event->position() * devicePixelRatioF();
+    return QPoint(static_cast<int>(std::floor(at.x())), static_cast<int>(std::floor(at.y())));
+}
+
+void PictureWidget::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        drag_from_ = event->position();
+        dragging_ = true;
+    } else if (event->button() == Qt::RightButton) {
+        const QPoint at = device_point(event);
+        window_probe(win_, at.x(), at.y());
+    }
+    event->accept();
+}
+
+void PictureWidget::mouseMoveEvent(QMouseEvent* event) {
+    if (dragging_ && (event->buttons() & Qt::LeftButton)) {
+        // Whole device pixels only; the remainder waits for the next move.
+        const qreal dpr = devicePixelRatioF();
+        const QPointF moved = (event->position() - drag_from_) * dpr;
+        const int dx = static_cast<int>(std::lround(moved.x()));
+        const int dy = static_cast<int>(std::lround(moved.y()));
+        if (dx != 0 || dy != 0) {
+            drag_from_ += QPointF(dx, dy) / dpr;
+            window_drag(win_, dx, dy);
+        }
+    }
+    if (event->buttons() & Qt::RightButton) {
+        const QPoint at = device_point(event);
+        window_probe(win_, at.x(), at.y());
+    }
+    event->accept();
+}
+
+void PictureWidget::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) dragging_ = false;
+    if (event->button() == Qt::RightButton) window_probe_end(win_);
+    event->accept();
+}
+
+void PictureWidget::wheelEvent(QWheelEvent* event) {
+    const QPoint angle = event->angleDelta();
+    // Some systems turn Shift+wheel into a sideways wheel themselves.
+    const bool sideways = (event->modifiers() & Qt::ShiftModifier) || angle.y() == 0;
+    window_wheel(win_, angle.y() != 0 ? angle.y() : angle.x(), sideways);
+    event->accept();
+}
+
+void PictureWidget::surface_lost() {
+    if (surface_lost_pending_) return;
+    surface_lost_pending_ = true;
+    QTimer::singleShot(0, this, [this] {
+        surface_lost_pending_ = false;
+        // Inside a box the window logic cannot act yet: ask again a little later.
+        if (!window_surface_lost(win_)) {
+            surface_lost_pending_ = true;
+            QTimer::singleShot(100, this, [this] {
+                surface_lost_pending_ = false;
+                surface_lost();
+            });
+        }
+    });
 }
 
 // ---------------------------------------------------------------- status bar
@@ -283,6 +378,13 @@ MainWindow::MainWindow(Window& win) : win_(win) {
         AboutDialog about(this);
         about.exec();
     };
+    ask_frame = [this](const QString& prompt, const QString& start) -> std::optional<QString> {
+        bool ok = false;
+        const QString text = QInputDialog::getText(this, QStringLiteral("Go to Frame"), prompt,
+                                                   QLineEdit::Normal, start, &ok);
+        if (!ok) return std::nullopt;
+        return text;
+    };
     install_front_end();
 }
 
@@ -310,13 +412,17 @@ void MainWindow::build_menus() {
             actions_[id] = a;
         }
     };
-    add_menu("File(&F)", {{kCmdOpen, "Open(&O)..."}, {0, nullptr}, {kCmdExit, "Exit(&X)"}});
+    add_menu("File(&F)", {{kCmdOpen, "Open(&O)..."},
+                          {kCmdGoToFrame, "Go to Frame..."},
+                          {0, nullptr},
+                          {kCmdExit, "Exit(&X)"}});
     add_menu("Size(&S)", {{kCmdSizeOriginal, "Original Size(&O)"},
                           {kCmdSizeHalf, "1/2 Size(&H)"},
                           {kCmdSizeQuarter, "1/4 Size(&Q)"},
                           {kCmdSizeEighth, "1/8 Size(&E)"}});
     add_menu("Color(&C)", {{kCmdConvert, "Convert to BT.709(&C)"}});
     add_menu("Help(&H)", {{kCmdAbout, "About(&A)..."}});
+    actions_[kCmdGoToFrame]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     // Qt toggles a checkable item before it reports the click; the window logic,
     // called from that report, then sets the marks it wants, so exactly one Size
     // item stays checked even when the checked one is chosen again.
@@ -361,6 +467,14 @@ void MainWindow::install_front_end() {
         return true;
     };
     f.show_about = [](void* c) { main_of(c).show_about(); };
+    f.ask_frame = [](void* c, const char* prompt, char* text, int capacity) {
+        const std::optional<QString> typed =
+            main_of(c).ask_frame(QString::fromLatin1(prompt), QString::fromLatin1(text));
+        if (!typed) return false;
+        // The window logic takes digits only and refuses anything else.
+        std::snprintf(text, static_cast<std::size_t>(capacity), "%s", typed->toUtf8().constData());
+        return true;
+    };
     f.check_menu = [](void* c, int id, bool on) {
         if (QAction* a = main_of(c).action(id)) a->setChecked(on);
     };
@@ -381,17 +495,32 @@ void MainWindow::fit_picture(int width, int height) {
     // fraction of a pixel a non-integer scale factor forces).
     const QSize want(static_cast<int>(std::ceil(width / dpr)),
                      static_cast<int>(std::ceil(height / dpr)));
+    // The window with its frame stays inside the screen's available area, so the
+    // status bar is always on screen; a larger picture is panned.
+    QRect available;
+    if (QScreen* s = screen()) available = s->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    auto bounded = [&](QSize wanted) {
+        return available.isEmpty() ? wanted : wanted.boundedTo(available.size() - frame);
+    };
     if (layout()) layout()->activate();
     // The frame around the picture: menu bar above, status bar below.
-    const QSize extra = size() - picture_->size();
-    resize(want + extra);
+    resize(bounded(want + (size() - picture_->size())));
     if (layout()) layout()->activate();
     // A menu bar that wrapped at the new width changes the extra height; one more
     // pass settles it.
-    if (picture_->size() != want) {
-        resize(want + (size() - picture_->size()));
+    const QSize settled = bounded(want + (size() - picture_->size()));
+    if (settled != size()) {
+        resize(settled);
         if (layout()) layout()->activate();
     }
+    if (available.isEmpty()) return;
+    const QRect outer = frameGeometry();
+    const int x =
+        std::max(available.left(), std::min(outer.left(), available.right() + 1 - outer.width()));
+    const int y =
+        std::max(available.top(), std::min(outer.top(), available.bottom() + 1 - outer.height()));
+    if (x != outer.left() || y != outer.top()) move(x, y);
 }
 
 void MainWindow::repaint_now() {
@@ -414,6 +543,18 @@ int virtual_key_for(int qt_key, Qt::KeyboardModifiers modifiers) {
             return kKeyRight;
         case Qt::Key_Left:
             return kKeyLeft;
+        case Qt::Key_PageUp:
+            return kKeyPageUp;
+        case Qt::Key_PageDown:
+            return kKeyPageDown;
+        case Qt::Key_Home:
+            return kKeyHome;
+        case Qt::Key_End:
+            return kKeyEnd;
+        case Qt::Key_Comma:
+            return kKeyComma;
+        case Qt::Key_Period:
+            return kKeyPeriod;
         case Qt::Key_Shift:
             return 0x10;
         case Qt::Key_Control:

@@ -12,14 +12,17 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "ui/qt/row_copy.h"
 #include "ui/window_logic.h"
 
 class QAction;
 
-/// Draws the display buffer at one device pixel per display pixel at the top-left
-/// corner and fills the rest with gray.
+/// Draws the display buffer at one device pixel per display pixel, its pan
+/// position at the top-left corner, and fills the rest with gray. A picture larger
+/// than the widget is panned by dragging with the left button and with the wheel
+/// (Shift: sideways); holding the right button probes the pixel under the mouse.
 class PictureWidget : public QWidget {
   public:
     explicit PictureWidget(Window& win, QWidget* parent = nullptr);
@@ -35,9 +38,26 @@ class PictureWidget : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
+    /// The widget's size in device pixels.
+    QSize device_size() const;
+    /// The device pixel under the mouse, from the widget's top-left corner.
+    QPoint device_point(const QMouseEvent* event) const;
+    /// Hands a paint that found no surface to the window logic, from the event
+    /// loop rather than from inside the paint, once however many paints fail.
+    void surface_lost();
+
     Window& win_;
+    bool surface_lost_pending_ = false;
+    /// Where the left button last dragged the picture from, in widget coordinates.
+    QPointF drag_from_;
+    bool dragging_ = false;
 };
 
 /// A status bar with three parts whose right edges are w - 250, w - 110 and the
@@ -90,6 +110,8 @@ class MainWindow : public QMainWindow {
     /// Replaceable for tests: the Open dialog (returns the chosen path, or empty
     /// on Cancel), the error box and the About box.
     std::function<QString(const QString& start)> ask_open_file;
+    /// The Go to Frame dialog: the text typed, or nothing on Cancel.
+    std::function<std::optional<QString>(const QString& prompt, const QString& start)> ask_frame;
     std::function<void(const QString& message, const QString& caption)> show_error;
     std::function<void()> show_about;
     /// Set when Q asked the program to end.
@@ -98,7 +120,9 @@ class MainWindow : public QMainWindow {
     long long ticks = 0;
     long long tick_nanoseconds = 0;
 
-    /// Resizes the window so that the picture area is width x height device pixels.
+    /// Resizes the window so that the picture area is width x height device
+    /// pixels, or as much of it as the screen's available area holds with the
+    /// menu bar, the status bar and the window frame; keeps the window on screen.
     void fit_picture(int width, int height);
     /// Paints the picture (and with it the status parts) now.
     void repaint_now();

@@ -4,11 +4,12 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include <windowsx.h>
 
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
+
+#include "ui/win32/resource.h"
 
 namespace {
 
@@ -16,14 +17,40 @@ Win32App& app_of(void* context) {
     return *static_cast<Win32App*>(context);
 }
 
-void fit_picture(void* context, int width, int height) {
-    Win32App& app = app_of(context);
+int status_height(const Win32App& app) {
     RECT bar{};
     if (app.status != nullptr) GetWindowRect(app.status, &bar);
+    return bar.bottom - bar.top;
+}
+
+void fit_picture(void* context, int width, int height) {
+    Win32App& app = app_of(context);
     RECT outer{0, 0, width, height};
     AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, TRUE);
-    SetWindowPos(app.hwnd, nullptr, 0, 0, outer.right - outer.left,
-                 outer.bottom - outer.top + (bar.bottom - bar.top), SWP_NOMOVE | SWP_NOZORDER);
+    int w = outer.right - outer.left;
+    int h = outer.bottom - outer.top + status_height(app);
+    RECT now{};
+    GetWindowRect(app.hwnd, &now);
+    int x = now.left;
+    int y = now.top;
+    UINT flags = SWP_NOMOVE | SWP_NOZORDER;
+    // Never larger than the work area of the window's monitor and never beyond
+    // it, so the status bar stays on screen; a larger picture is panned.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (GetMonitorInfoA(MonitorFromWindow(app.hwnd, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const RECT& work = monitor.rcWork;
+        w = std::min<int>(w, work.right - work.left);
+        h = std::min<int>(h, work.bottom - work.top);
+        const int in_x = std::max<int>(work.left, std::min<int>(x, work.right - w));
+        const int in_y = std::max<int>(work.top, std::min<int>(y, work.bottom - h));
+        if (in_x != x || in_y != y) {
+            x = in_x;
+            y = in_y;
+            flags &= ~SWP_NOMOVE;
+        }
+    }
+    SetWindowPos(app.hwnd, nullptr, x, y, w, h, flags);
 }
 
 void repaint(void* context) {
@@ -68,7 +95,7 @@ bool ask_open_file(void* context, char* path, int capacity) {
     ofn.nMaxFile = static_cast<DWORD>(capacity);
     ofn.Flags = OFN_READONLY | OFN_FILEMUSTEXIST;
     const bool chosen = GetOpenFileNameA(&ofn) != FALSE;
-    trace_line("open-dialog %d", chosen ? 1 : 0);
+    if (app.watch && app.watch->dialog_closed) app.watch->dialog_closed("open-dialog", chosen);
     return chosen;
 }
 
@@ -76,7 +103,18 @@ void show_about(void* context) {
     Win32App& app = app_of(context);
     const INT_PTR result =
         DialogBoxParamA(app.instance, "ABOUTDLG", app.hwnd, about_dialog_proc, 0);
-    trace_line("about %d", static_cast<int>(result));
+    if (app.watch && app.watch->dialog_closed)
+        app.watch->dialog_closed("about", static_cast<int>(result));
+}
+
+bool ask_frame(void* context, const char* prompt, char* text, int capacity) {
+    Win32App& app = app_of(context);
+    FrameQuestion question{prompt, text, capacity};
+    const INT_PTR result = DialogBoxParamA(app.instance, "GOTODLG", app.hwnd, goto_dialog_proc,
+                                           reinterpret_cast<LPARAM>(&question));
+    if (app.watch && app.watch->dialog_closed)
+        app.watch->dialog_closed("goto", static_cast<int>(result));
+    return result == 1;
 }
 
 void check_menu(void* context, int id, bool checked) {
@@ -89,84 +127,32 @@ void beep(void*) {
     MessageBeep(MB_OK);
 }
 
-void error_box(void*, const char* message, const char* caption) {
-#if defined(KARVELIN_TRACE_HOOK)
-    // Under test a modal box would wait for a click that never comes.
-    if (std::getenv("KARVELIN_TRACE") != nullptr) {
-        trace_line("error %s|%s", caption, message);
-        return;
-    }
-#endif
+void error_box(void* context, const char* message, const char* caption) {
+    const Win32App& app = app_of(context);
+    if (app.watch && app.watch->error_box && app.watch->error_box(message, caption)) return;
     MessageBoxA(nullptr, message, caption, MB_OK);
 }
-
-#if defined(KARVELIN_TRACE_HOOK)
-// What a test needs to see of the window: the menu as the class loaded it, and
-// after every paint the status texts and the client area's size and position.
-void trace_menu(HMENU menu) {
-    const int count = GetMenuItemCount(menu);
-    for (int i = 0; i < count; ++i) {
-        char text[128] = {};
-        GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
-        trace_line("menu %s", text);
-        HMENU sub = GetSubMenu(menu, i);
-        const int items = sub ? GetMenuItemCount(sub) : 0;
-        for (int j = 0; j < items; ++j) {
-            const UINT id = GetMenuItemID(sub, j);
-            const UINT state = GetMenuState(sub, static_cast<UINT>(j), MF_BYPOSITION);
-            char item[128] = {};
-            GetMenuStringA(sub, static_cast<UINT>(j), item, sizeof item, MF_BYPOSITION);
-            if (state & MF_SEPARATOR)
-                trace_line("item separator");
-            else
-                trace_line("item %u %s%s", id, item, (state & MF_CHECKED) ? " [checked]" : "");
-        }
-    }
-}
-
-void trace_paint(const Win32App& app) {
-    char parts[kStatusParts][kPathMax];
-    for (int i = 0; i < kStatusParts; ++i) {
-        parts[i][0] = '\0';
-        if (LOWORD(SendMessageA(app.status, SB_GETTEXTLENGTHA, static_cast<WPARAM>(i), 0)) <
-            kPathMax)
-            SendMessageA(app.status, SB_GETTEXTA, static_cast<WPARAM>(i),
-                         reinterpret_cast<LPARAM>(parts[i]));
-    }
-    RECT client{}, bar{};
-    GetClientRect(app.hwnd, &client);
-    GetWindowRect(app.status, &bar);
-    POINT origin{0, 0};
-    ClientToScreen(app.hwnd, &origin);
-    static char last[4 * kPathMax];
-    char line[4 * kPathMax];
-    std::snprintf(line, sizeof line,
-                  "paint %s|%s|%s client %ldx%ld bar %ld display %dx%d at %ld,%ld", parts[0],
-                  parts[1], parts[2], client.right, client.bottom, bar.bottom - bar.top,
-                  display_width(app.win.viewer.store), display_height(app.win.viewer.store),
-                  origin.x, origin.y);
-    // Playback repaints every 16 ms; only changes are worth a line.
-    if (std::strcmp(line, last) == 0) return;
-    std::strcpy(last, line);
-    trace_line("%s", line);
-}
-#endif
 
 void on_paint(Win32App& app) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(app.hwnd, &ps);
     const FrameStore& store = app.win.viewer.store;
-    // After a failed allocation the display is 0x0 with no pixels: nothing to draw.
-    if (store.pixels != nullptr && display_width(store) > 0 && display_height(store) > 0)
-        SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(display_width(store)),
-                          static_cast<DWORD>(display_height(store)), 0, 0, 0,
-                          static_cast<UINT>(display_height(store)), store.pixels,
+    const Window& win = app.win;
+    // The part of the picture from the pan position that the picture area above
+    // the status bar holds. After a failed allocation the display is 0x0 with no
+    // pixels: nothing to draw.
+    const int dh = display_height(store);
+    const int w = std::min(win.view_width, display_width(store) - win.pan_x);
+    const int h = std::min(win.view_height, dh - win.pan_y);
+    // A bottom-up bitmap's source rectangle is given by its lower-left corner,
+    // counted from the bottom row.
+    if (store.pixels != nullptr && w > 0 && h > 0)
+        SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(w), static_cast<DWORD>(h), win.pan_x,
+                          dh - win.pan_y - h, 0, static_cast<UINT>(dh), store.pixels,
                           reinterpret_cast<const BITMAPINFO*>(&store.bitmap), DIB_RGB_COLORS);
     window_paint_status(app.win);
     EndPaint(app.hwnd, &ps);
-#if defined(KARVELIN_TRACE_HOOK)
-    trace_paint(app);
-#endif
+    if (app.watch && app.watch->painted) app.watch->painted(app);
 }
 
 void on_drop(Win32App& app, HDROP drop) {
@@ -202,6 +188,7 @@ void install_win32_front(Win32App& app) {
     f.close_window = close_window;
     f.ask_open_file = ask_open_file;
     f.show_about = show_about;
+    f.ask_frame = ask_frame;
     f.check_menu = check_menu;
     f.beep = beep;
     app.win.viewer.error_box = error_box;
@@ -224,6 +211,7 @@ int command_line_path(const char* command_line, char* out, int capacity) {
     while (*p == ' ' || *p == '\t') ++p;
     const char* end = p + std::strlen(p);
     while (end > p && (end[-1] == ' ' || end[-1] == '\t')) --end;
+    if (p == end) return 0;
     // Explorer quotes the path; both quotes go, so the name is the chosen frame's
     // own and that frame opens (a kept closing quote would match no file name).
     if (p < end && *p == '"') {
@@ -234,7 +222,7 @@ int command_line_path(const char* command_line, char* out, int capacity) {
     if (length >= static_cast<std::size_t>(capacity)) return -1;
     std::memcpy(out, p, length);
     out[length] = '\0';
-    return 0;
+    return 1;
 }
 
 int register_window_class(HINSTANCE instance) {
@@ -277,9 +265,7 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         app->menu = GetMenu(hwnd);
         app->instance = create->hInstance;
         window_created(app->win);
-#if defined(KARVELIN_TRACE_HOOK)
-        trace_menu(app->menu);
-#endif
+        if (app->watch && app->watch->created) app->watch->created(*app);
         return 0;
     }
     if (app == nullptr) return DefWindowProcA(hwnd, msg, wparam, lparam);
@@ -290,6 +276,47 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         case WM_SIZE:
             SendMessageA(app->status, WM_SIZE, wparam, lparam);
             layout_status_parts(app->status);
+            window_view_resized(app->win, LOWORD(lparam), HIWORD(lparam) - status_height(*app));
+            return 0;
+        case WM_LBUTTONDOWN:
+            // Captured, so a drag that leaves the window still moves the picture.
+            SetCapture(hwnd);
+            app->drag_from = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+            app->dragging = true;
+            return 0;
+        case WM_MOUSEMOVE: {
+            const POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+            if (app->dragging) {
+                const POINT from = app->drag_from;
+                app->drag_from = at;
+                window_drag(app->win, at.x - from.x, at.y - from.y);
+            }
+            if (wparam & MK_RBUTTON) window_probe(app->win, at.x, at.y);
+            return 0;
+        }
+        case WM_LBUTTONUP:
+            app->dragging = false;
+            if ((wparam & MK_RBUTTON) == 0) ReleaseCapture();
+            return 0;
+        case WM_RBUTTONDOWN:
+            SetCapture(hwnd);
+            window_probe(app->win, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
+            return 0;
+        case WM_RBUTTONUP:
+            window_probe_end(app->win);
+            if (!app->dragging) ReleaseCapture();
+            return 0;
+        case WM_CAPTURECHANGED:
+            app->dragging = false;
+            window_probe_end(app->win);
+            return 0;
+        case WM_MOUSEWHEEL:
+            window_wheel(app->win, GET_WHEEL_DELTA_WPARAM(wparam),
+                         (GET_KEYSTATE_WPARAM(wparam) & MK_SHIFT) != 0);
+            return 0;
+        case WM_MOUSEHWHEEL:
+            // Tilted to the right (positive) moves the view right.
+            window_wheel(app->win, -GET_WHEEL_DELTA_WPARAM(wparam), true);
             return 0;
         case WM_PAINT:
             on_paint(*app);
@@ -311,26 +338,33 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
     }
 }
 
+INT_PTR CALLBACK goto_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == WM_INITDIALOG) {
+        const auto* question = reinterpret_cast<const FrameQuestion*>(lparam);
+        SetWindowLongPtrA(dialog, DWLP_USER, lparam);
+        SetDlgItemTextA(dialog, IDC_GOTO_PROMPT, question->prompt);
+        SetDlgItemTextA(dialog, IDC_GOTO_FRAME, question->text);
+        // The current number selected, so typing replaces it.
+        SendDlgItemMessageA(dialog, IDC_GOTO_FRAME, EM_SETSEL, 0, -1);
+        return TRUE;
+    }
+    if (msg != WM_COMMAND) return FALSE;
+    if (LOWORD(wparam) == IDOK) {
+        const auto* question =
+            reinterpret_cast<const FrameQuestion*>(GetWindowLongPtrA(dialog, DWLP_USER));
+        GetDlgItemTextA(dialog, IDC_GOTO_FRAME, question->text, question->capacity);
+        EndDialog(dialog, 1);
+        return TRUE;
+    }
+    if (LOWORD(wparam) == IDCANCEL) {
+        EndDialog(dialog, 0);
+        return TRUE;
+    }
+    return FALSE;
+}
+
 INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM) {
     if (msg != WM_COMMAND) return FALSE;
     if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) EndDialog(dialog, 0);
     return TRUE;
-}
-
-void trace_line(const char* format, ...) {
-#if defined(KARVELIN_TRACE_HOOK)
-    const char* file = std::getenv("KARVELIN_TRACE");
-    if (file == nullptr || *file == '\0') return;
-    // Opened per line so that the log is complete whenever the program stops.
-    std::FILE* out = std::fopen(file, "ab");
-    if (out == nullptr) return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(out, format, args);
-    va_end(args);
-    std::fputc('\n', out);
-    std::fclose(out);
-#else
-    (void)format;
-#endif
 }

@@ -11,6 +11,24 @@ constexpr const char* kWindowClass = "Karvelin";
 /// Control id of the status bar.
 constexpr int kStatusBarId = 1;
 
+struct Win32App;
+
+/// What a test build of the program watches of the window; the program as
+/// shipped installs none. Every member may be null.
+struct Win32Watch {
+    /// The window was created with its menu.
+    void (*created)(const Win32App& app) = nullptr;
+    /// A paint has ended.
+    void (*painted)(const Win32App& app) = nullptr;
+    /// A dialog ("open-dialog", "about", "goto") closed with `result`.
+    void (*dialog_closed)(const char* dialog, int result) = nullptr;
+    /// Takes an error box in place of the message box, which would wait for a
+    /// click; returns true when it did.
+    bool (*error_box)(const char* message, const char* caption) = nullptr;
+    /// The program ends with `code`; `why` names what failed, or is empty.
+    void (*exiting)(int code, const char* why) = nullptr;
+};
+
 /// Everything the program keeps: the shared window state plus the handles.
 struct Win32App {
     Window win;
@@ -18,6 +36,10 @@ struct Win32App {
     HWND hwnd = nullptr;
     HWND status = nullptr;
     HMENU menu = nullptr;
+    const Win32Watch* watch = nullptr;
+    /// Where the left button last dragged the picture from (client coordinates).
+    POINT drag_from{};
+    bool dragging = false;
 };
 
 /// Fills app.win.front with the Win32 implementations and installs the message
@@ -27,8 +49,9 @@ void install_win32_front(Win32App& app);
 /// Copies the path named on a command line (`command_line` as GetCommandLineA
 /// gives it, program name first) into `out`: the text after the program name,
 /// taken whole as one path, without surrounding blanks and without the double
-/// quotes around it. Returns 0 (with an empty `out` when nothing was named), or
-/// -1 when the path does not fit `capacity` bytes (`out` is then empty).
+/// quotes around it. Returns 1 when a path was named (`out` may then be empty:
+/// `""` or a lone `"`), 0 when nothing was (`out` empty), or -1 when the path
+/// does not fit `capacity` bytes (`out` is then empty).
 int command_line_path(const char* command_line, char* out, int capacity);
 
 /// Registers the window class (menu MAINMENU, default application icon, arrow
@@ -46,9 +69,16 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
 /// command counts as handled, every other message as not handled.
 INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam);
 
+/// What the Go to Frame dialog asks and where it writes the answer.
+struct FrameQuestion {
+    const char* prompt;
+    char* text;
+    int capacity;
+};
+
+/// The Go to Frame dialog's procedure (its FrameQuestion comes with
+/// WM_INITDIALOG): OK copies the typed text and ends with 1, Cancel ends with 0.
+INT_PTR CALLBACK goto_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam);
+
 /// Sets the status bar's three parts from its current width.
 void layout_status_parts(HWND status);
-
-/// Writes one line to the file named by KARVELIN_TRACE, when the program was
-/// built with KARVELIN_TRACE_HOOK and the variable is set; otherwise nothing.
-void trace_line(const char* format, ...);

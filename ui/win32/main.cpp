@@ -4,8 +4,13 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include <cstdio>
+
 #include "ui/usage.h"
 #include "ui/win32/front_win32.h"
+#if defined(KARVELIN_TRACE_HOOK)
+#include "ui/win32/trace_win32.h"
+#endif
 
 namespace {
 
@@ -13,14 +18,22 @@ namespace {
 // run, so it is not put on the stack.
 Win32App g_app;
 
+void exiting(int code, const char* why) {
+    if (g_app.watch && g_app.watch->exiting) g_app.watch->exiting(code, why);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     install_win32_front(g_app);
     g_app.instance = instance;
+#if defined(KARVELIN_TRACE_HOOK)
+    install_trace(g_app);
+#endif
 
     char path[kPathMax];
-    const bool too_long = command_line_path(GetCommandLineA(), path, sizeof path) != 0;
+    const int named = command_line_path(GetCommandLineA(), path, sizeof path);
+    const bool too_long = named < 0;
     // A GUI program has no console to print to: --help and --version answer in a box.
     if (const char* answer = command_line_answer(path)) {
         static char box[4096];
@@ -28,7 +41,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
         MessageBoxA(nullptr, box, "Karvelin", MB_OK | MB_ICONINFORMATION);
         return 0;
     }
-    if (window_startup(g_app.win, path[0] != '\0' ? path : nullptr) != 0) return 1;
+    // A named path that is empty once its quotes are gone still opens (and fails).
+    if (window_startup(g_app.win, named > 0 ? path : nullptr) != 0) return 1;
     // A named path that does not fit is refused like any file that cannot be opened.
     if (too_long) show_error(g_app.win.viewer, kMsgCantOpen);
 
@@ -36,27 +50,32 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     // procedure creates one.
     InitCommonControls();
     if (register_window_class(instance) != 0) {
-        trace_line("exit 1 (class)");
+        exiting(1, "class");
         return 1;
     }
     HWND hwnd = create_main_window(g_app);
     if (hwnd == nullptr) {
-        trace_line("exit 1 (window, error %lu)", GetLastError());
+        char why[64];
+        std::snprintf(why, sizeof why, "window, error %lu", GetLastError());
+        exiting(1, why);
         return 1;
     }
     ShowWindow(hwnd, show);
     UpdateWindow(hwnd);
     DragAcceptFiles(hwnd, TRUE);
 
+    // Ctrl+G for File > Go to Frame...
+    HACCEL shortcuts = LoadAcceleratorsA(instance, "MAINACCEL");
     MSG msg{};
     int got;
     // GetMessage returns -1 on an error; looping on it would spin forever.
     while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
+        if (shortcuts != nullptr && TranslateAcceleratorA(hwnd, shortcuts, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
     const int code = got < 0 ? 1 : static_cast<int>(msg.wParam);
     window_shutdown(g_app.win);
-    trace_line("exit %d", code);
+    exiting(code, "");
     return code;
 }

@@ -7,6 +7,7 @@
 #define IDC_STATIC (-1)
 
 #define IDM_OPEN 101
+#define IDM_GOTO 104
 #define IDM_EXIT 102
 #define IDM_CONVERT 103
 #define IDM_SIZE_ORIGINAL 201
@@ -14,3 +15,7 @@
 #define IDM_SIZE_QUARTER 203
 #define IDM_SIZE_EIGHTH 204
 #define IDM_ABOUT 901
+
+// The Go to Frame dialog and the keyboard shortcut of its menu item.
+#define IDC_GOTO_PROMPT 1001
+#define IDC_GOTO_FRAME 1002
