@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "color/bt2020.h"
-#include "core/decimate.h"
+#include "core/helper_thread.h"
 #include "core/readers.h"
 #include "tools/frame_files.h"
 
@@ -171,6 +171,7 @@ int peak_child(const char* path, bool planar) {
     store.source_height = 4320;
     store.shift = 0;
     if (reallocate_display(store) != 0) return 1;
+    start_frame_helper();
     std::string p = path;
     for (int i = 0; i < 3; ++i) {
         p = path;
@@ -223,6 +224,7 @@ int main(int argc, char** argv) {
 
     ConversionTables tables{};
     build_conversion_tables(tables);
+    start_frame_helper();
 
     std::printf("%-6s %-9s %5s %7s %7s %7s %7s %7s %7s %7s %7s %7s\n", "format", "size", "scale",
                 "whole", "rows", "off1", "off", "on", "off1/rw", "off/row", "off/whl", "on/off");

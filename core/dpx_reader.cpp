@@ -1,26 +1,58 @@
-// Reads 16-bit RGB DPX frames into the display frame store.
+// Reads DPX frames into the display frame store: the header is parsed once per
+// frame (dpx_layout.h), then every used row goes through the one row function of
+// the frame's layout.
+#include <algorithm>
 #include <cstring>
+#include <numeric>
 
 #include "core/decimate.h"
+#include "core/dpx_layout.h"
 #include "core/readers.h"
-#include "platform/platform.h"
 
 namespace {
 
-/// The header bytes the reader looks at: magic, data offset, width and height.
-constexpr std::size_t kDpxHeaderBytes = 780;
-constexpr std::size_t kBytesPerPixel = 6;
+struct DpxJob;
 
-std::uint32_t big_endian_u32(const std::uint8_t* p) {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
+/// Turns one buffered source row into display pixels 0 .. cols_out - 1.
+using RowFunction = void (*)(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst);
 
-// Display pixels from..cols-1 of one source row: the top byte of each sample,
-// red at 6c, green at 6c + 2, blue at 6c + 4 for source column c = pixel << shift.
-void dpx_row_scalar(const std::uint8_t* src, std::uint8_t* dst, std::int32_t from,
-                    std::int32_t cols, std::int32_t shift) {
-    const std::size_t step = kBytesPerPixel << shift;
+/// The vector form of a coding's sample decoding: each step decodes
+/// `step_samples` samples from `step_bytes` bytes, eight at a time. Group g loads
+/// 16 bytes at window[g], gathers each sample's two bytes holding its top 8 bits
+/// (shuffle[g]) and multiplies each by multiply[g] so that its high byte is the
+/// top 8 bits. Built from dpx_sample itself (see build_gather), so both agree.
+struct Gather {
+    std::int32_t step_samples;
+    std::int32_t step_bytes;
+    std::int32_t groups;
+    /// Bytes from a step's start its loads reach.
+    std::int32_t reach;
+    std::int32_t window[3];
+    alignas(16) std::uint8_t shuffle[3][16];
+    alignas(16) std::uint16_t multiply[3][8];
+};
+
+// One frame read, shared by the threads that work on it.
+struct DpxJob {
+    FrameJob frame;
+    FileHandle file;
+    DpxHeader header;
+    RowFunction row;
+    /// The vector decoding of the frame's coding; nullptr when rows go sample by sample.
+    const Gather* gather;
+    /// Picks the blue, green and red of four display pixels from 32 bytes of top
+    /// bits: bytes 0..15 through arrange[0], bytes 16..31 through arrange[1].
+    alignas(16) std::uint8_t arrange[2][16];
+    std::int32_t span_capacity;
+};
+
+// ---- 16-bit RGB (and 12-bit filled, method A): the top byte of each sample ----
+
+// Display pixels from..cols-1 of one source row: red at 6c, green at 6c + 2,
+// blue at 6c + 4 for source column c = pixel << shift.
+void rgb16_row_scalar(const std::uint8_t* src, std::uint8_t* dst, std::int32_t from,
+                      std::int32_t cols, std::int32_t shift) {
+    const std::size_t step = std::size_t{6} << shift;
     src += static_cast<std::size_t>(from) * step;
     dst += static_cast<std::size_t>(from) * 4;
     for (std::int32_t c = from; c < cols; ++c, src += step, dst += 4) {
@@ -31,17 +63,9 @@ void dpx_row_scalar(const std::uint8_t* src, std::uint8_t* dst, std::int32_t fro
 }
 
 #if KARVELIN_X86_KERNELS
-// Byte 3 of every display pixel keeps whatever it holds: the new blue, green and
-// red are merged under it rather than stored over it.
-KARVELIN_SSSE3 inline void store_keeping_byte3(std::uint8_t* dst, __m128i bgr) {
-    const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-    const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_or_si128(_mm_and_si128(old, keep), bgr));
-}
-
 // Full size: 8 pixels (48 source bytes) per step. Returns the pixels done.
-KARVELIN_SSSE3 std::int32_t dpx_row_full_ssse3(const std::uint8_t* src, std::uint8_t* dst,
-                                               std::int32_t cols) {
+KARVELIN_SSSE3 std::int32_t rgb16_row_full_ssse3(const std::uint8_t* src, std::uint8_t* dst,
+                                                 std::int32_t cols) {
     const __m128i m0a = _mm_setr_epi8(4, 2, 0, -1, 10, 8, 6, -1, -1, 14, 12, -1, -1, -1, -1, -1);
     const __m128i m0b = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 0, -1, -1, -1, 6, 4, 2, -1);
     const __m128i m1b =
@@ -61,8 +85,8 @@ KARVELIN_SSSE3 std::int32_t dpx_row_full_ssse3(const std::uint8_t* src, std::uin
 
 // Half size: 4 pixels from every 48 source bytes (every second source pixel).
 // Stops before a step would read past the row's `row_bytes`.
-KARVELIN_SSSE3 std::int32_t dpx_row_half_ssse3(const std::uint8_t* src, std::uint8_t* dst,
-                                               std::int32_t cols, std::size_t row_bytes) {
+KARVELIN_SSSE3 std::int32_t rgb16_row_half_ssse3(const std::uint8_t* src, std::uint8_t* dst,
+                                                 std::int32_t cols, std::size_t row_bytes) {
     const __m128i ma = _mm_setr_epi8(4, 2, 0, -1, -1, 14, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     const __m128i mb = _mm_setr_epi8(-1, -1, -1, -1, 0, -1, -1, -1, 12, 10, 8, -1, -1, -1, -1, -1);
     const __m128i mc = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 8, 6, 4, -1);
@@ -81,116 +105,272 @@ KARVELIN_SSSE3 std::int32_t dpx_row_half_ssse3(const std::uint8_t* src, std::uin
 }
 #endif
 
-void dpx_row(const std::uint8_t* src, std::uint8_t* dst, std::int32_t cols, std::int32_t shift,
-             std::size_t row_bytes, bool simd) {
+void rgb16_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
+    const std::int32_t cols = job.frame.plan.cols_out;
+    const std::int32_t shift = job.frame.plan.shift;
     std::int32_t done = 0;
 #if KARVELIN_X86_KERNELS
-    if (simd && shift == 0) done = dpx_row_full_ssse3(src, dst, cols);
-    if (simd && shift == 1) done = dpx_row_half_ssse3(src, dst, cols, row_bytes);
-#else
-    (void)row_bytes;
-    (void)simd;
+    if (job.frame.simd && shift == 0) done = rgb16_row_full_ssse3(src, dst, cols);
+    if (job.frame.simd && shift == 1)
+        done = rgb16_row_half_ssse3(src, dst, cols, job.header.row_bytes);
 #endif
-    dpx_row_scalar(src, dst, done, cols, shift);
+    rgb16_row_scalar(src, dst, done, cols, shift);
 }
 
-// One frame read, shared by the threads that work on it.
-struct DpxJob {
-    FramePlan plan;
-    FileHandle file;
-    std::uint32_t data_offset;
-    std::size_t row_bytes;
-    std::int32_t span_capacity;
-    bool simd;
-    /// Set when the pixels are converted.
-    const ConversionTables* tables;
-    std::uint8_t* buffers[2];
-    std::atomic<std::int32_t> next{0};
+// ---- every other layout: the top 8 bits of each sample, through dpx_sample ----
+
+/// Display pixels decoded together at full and half size.
+constexpr std::int32_t kChunkPixels = 48;
+/// Room for a chunk's top bits at half size with four samples per pixel, and the
+/// 32 bytes the last four pixels' arrangement reads.
+constexpr std::size_t kChunkBytes = 512;
+
+#if KARVELIN_X86_KERNELS
+// Display pixels 0 .. cols - 1 in whole chunks of four, at full or half size:
+// each chunk's samples become their top 8 bits in `top`, eight per vector step
+// (the row's last few sample by sample), then every fourth byte group is
+// arranged into blue, green and red. Returns the pixels done.
+template <DpxCoding C>
+KARVELIN_SSSE3 std::int32_t coded_row_ssse3(const DpxJob& job, const std::uint8_t* src,
+                                            std::uint8_t* dst) {
+    constexpr int drop = dpx_coding_bits(C) - 8;
+    const DpxHeader& h = job.header;
+    const Gather& g = *job.gather;
+    const std::int32_t shift = job.frame.plan.shift;
+    const std::int32_t whole = job.frame.plan.cols_out / 4 * 4;
+    const auto components = static_cast<std::size_t>(h.components);
+    // Zeroed once per row: the arrangement may read bytes past a chunk's samples,
+    // whose lanes it drops, and they must never be uninitialised.
+    alignas(16) std::uint8_t top[kChunkBytes] = {};
+    const __m128i pick0 = _mm_load_si128(reinterpret_cast<const __m128i*>(job.arrange[0]));
+    const __m128i pick1 = _mm_load_si128(reinterpret_cast<const __m128i*>(job.arrange[1]));
+    for (std::int32_t c = 0; c < whole; c += kChunkPixels) {
+        const std::int32_t n = std::min(kChunkPixels, whole - c);
+        // Chunks start on a multiple of every step's sample count.
+        const std::size_t first = (static_cast<std::size_t>(c) << shift) * components;
+        const std::size_t count =
+            (static_cast<std::size_t>(n - 1) << shift) * components + components;
+        std::size_t k = 0;
+        for (; k < count; k += static_cast<std::size_t>(g.step_samples)) {
+            const std::size_t at = (first + k) / static_cast<std::size_t>(g.step_samples) *
+                                   static_cast<std::size_t>(g.step_bytes);
+            if (at + static_cast<std::size_t>(g.reach) > h.row_bytes) break;
+            for (int i = 0; i < g.groups; ++i) {
+                const __m128i bytes =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at + g.window[i]));
+                const __m128i pairs = _mm_shuffle_epi8(
+                    bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(g.shuffle[i])));
+                const __m128i high = _mm_srli_epi16(
+                    _mm_mullo_epi16(
+                        pairs, _mm_load_si128(reinterpret_cast<const __m128i*>(g.multiply[i]))),
+                    8);
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(top + k + 8 * i),
+                                 _mm_packus_epi16(high, high));
+            }
+        }
+        for (; k < count; ++k)
+            top[k] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + k) >> drop);
+        for (std::int32_t p = 0; p < n; p += 4) {
+            const std::uint8_t* from = top + (static_cast<std::size_t>(p) << shift) * components;
+            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16));
+            store_keeping_byte3(
+                dst + 4 * static_cast<std::size_t>(c + p),
+                _mm_or_si128(_mm_shuffle_epi8(lo, pick0), _mm_shuffle_epi8(hi, pick1)));
+        }
+    }
+    return whole;
+}
+#endif
+
+/// How a row of coding C becomes display pixels: pixel c shows source pixel
+/// c << shift, and each of its colours is the top 8 bits of that sample.
+template <DpxCoding C>
+void coded_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
+    constexpr int drop = dpx_coding_bits(C) - 8;
+    const DpxHeader& h = job.header;
+    const std::int32_t shift = job.frame.plan.shift;
+    std::int32_t c = 0;
+#if KARVELIN_X86_KERNELS
+    if (job.gather) c = coded_row_ssse3<C>(job, src, dst);
+#endif
+    for (; c < job.frame.plan.cols_out; ++c) {
+        const std::size_t first = static_cast<std::size_t>(c << shift) * h.components;
+        std::uint8_t* px = dst + 4 * static_cast<std::size_t>(c);
+        px[0] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + h.blue) >> drop);
+        px[1] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + h.green) >> drop);
+        px[2] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + h.red) >> drop);
+    }
+}
+
+constexpr RowFunction kCodedRows[kDpxCodings] = {
+    coded_row<kDpx16>,       coded_row<kDpx12FilledA>, coded_row<kDpx12FilledB>,
+    coded_row<kDpx12Packed>, coded_row<kDpx10FilledA>, coded_row<kDpx10FilledB>,
+    coded_row<kDpx10Packed>, coded_row<kDpx8>,
 };
+
+// Finds where the top 8 bits of each sample of a step lie by setting one bit of
+// the input at a time and watching which bit of which sample it lands in. A
+// coding whose top bits do not fit the vector form (they always do) gets none.
+bool build_gather(DpxCoding coding, Gather& g) {
+    const int bits = dpx_coding_bits(coding);
+    const int drop = bits - 8;
+    // A step is whole groups of samples and a multiple of 8 samples.
+    const DpxGroup group = dpx_group(coding);
+    g.step_samples = std::lcm(group.samples, 8);
+    g.step_bytes = g.step_samples / group.samples * group.bytes;
+    g.groups = g.step_samples / 8;
+    g.reach = 0;
+    std::uint8_t input[32] = {};
+    for (int group = 0; group < g.groups; ++group) {
+        int low[8], high[8], shift[8];
+        int first_byte = 32, last_byte = 0;
+        for (int lane = 0; lane < 8; ++lane) {
+            const std::size_t sample = static_cast<std::size_t>(group * 8 + lane);
+            int source_byte[8], source_bit[8];
+            for (int t = 0; t < 8; ++t) source_byte[t] = -1;
+            for (int byte = 0; byte < g.step_bytes; ++byte)
+                for (int bit = 0; bit < 8; ++bit) {
+                    input[byte] = static_cast<std::uint8_t>(1u << bit);
+                    const std::uint32_t value = dpx_sample_of(coding, input, sample) >> drop;
+                    for (int t = 0; t < 8; ++t)
+                        if (value == (1u << t)) source_byte[t] = byte, source_bit[t] = bit;
+                    input[byte] = 0;
+                }
+            // Top bit t must be bit shift + t of the pair (high << 8 | low).
+            low[lane] = source_byte[0];
+            shift[lane] = source_bit[0];
+            high[lane] = -1;
+            for (int t = 0; t < 8; ++t) {
+                const int at = shift[lane] + t;
+                const int byte = at < 8 ? low[lane] : high[lane] < 0 ? source_byte[t] : high[lane];
+                if (source_byte[t] < 0 || source_byte[t] != byte || source_bit[t] != at % 8)
+                    return false;
+                if (at >= 8) high[lane] = byte;
+            }
+            first_byte = std::min({first_byte, low[lane], high[lane] < 0 ? low[lane] : high[lane]});
+            last_byte = std::max({last_byte, low[lane], high[lane]});
+        }
+        if (last_byte - first_byte >= 16) return false;
+        // The 16 bytes loaded end as early as they can, so that a step near the
+        // end of a row reads no further than it must.
+        const int window = std::min(first_byte, std::max(0, last_byte - 15));
+        g.window[group] = window;
+        g.reach = std::max(g.reach, window + 16);
+        for (int lane = 0; lane < 8; ++lane) {
+            g.shuffle[group][2 * lane] = static_cast<std::uint8_t>(low[lane] - window);
+            g.shuffle[group][2 * lane + 1] =
+                high[lane] < 0 ? 0x80 : static_cast<std::uint8_t>(high[lane] - window);
+            g.multiply[group][lane] = static_cast<std::uint16_t>(1u << (8 - shift[lane]));
+        }
+    }
+    return true;
+}
+
+/// The vector decoding of `coding`, built once per process.
+const Gather* gather_for(DpxCoding coding) {
+    struct Table {
+        Gather gather[kDpxCodings];
+        bool usable[kDpxCodings];
+    };
+    static const Table table = [] {
+        Table t{};
+        for (int c = 0; c < kDpxCodings; ++c)
+            t.usable[c] = build_gather(static_cast<DpxCoding>(c), t.gather[c]);
+        return t;
+    }();
+    return table.usable[coding] ? &table.gather[coding] : nullptr;
+}
+
+// The arrangement of four display pixels from their samples' top bits.
+void build_arrange(DpxJob& job) {
+    const DpxHeader& h = job.header;
+    for (int p = 0; p < 4; ++p)
+        for (int byte = 0; byte < 4; ++byte) {
+            const int colour = byte == 0 ? h.blue : byte == 1 ? h.green : h.red;
+            const int at = (p << job.frame.plan.shift) * h.components + colour;
+            const int i = 4 * p + byte;
+            job.arrange[0][i] = byte < 3 && at < 16 ? static_cast<std::uint8_t>(at) : 0x80;
+            job.arrange[1][i] = byte < 3 && at >= 16 ? static_cast<std::uint8_t>(at - 16) : 0x80;
+        }
+}
 
 void dpx_part(void* context, int part) {
     DpxJob& job = *static_cast<DpxJob*>(context);
-    const std::size_t row_bytes = job.row_bytes;
+    const DpxHeader& h = job.header;
+    const FramePlan& plan = job.frame.plan;
+    const auto stride = static_cast<std::int64_t>(h.row_stride);
+    std::int64_t held = 0;
     walk_rows(
-        job.plan, job.span_capacity, job.plan.shift == 0, job.next, job.buffers[part],
+        plan, job.span_capacity, plan.shift == 0, job.frame.next, job.frame.buffers[part],
         [&](std::uint8_t* buffer, std::int32_t top, std::int32_t count) {
-            const std::size_t wanted = static_cast<std::size_t>(count) * row_bytes;
-            std::int64_t held = file_read_at(
-                job.file, buffer, wanted,
-                static_cast<std::int64_t>(job.data_offset) +
-                    static_cast<std::int64_t>(top) * static_cast<std::int64_t>(row_bytes));
-            // A pixel the file holds only part of is black as well.
-            if (held > 0) held -= held % static_cast<std::int64_t>(kBytesPerPixel);
-            blank_missing(buffer, held, wanted);
+            const std::size_t wanted =
+                static_cast<std::size_t>(count - 1) * h.row_stride + h.row_bytes;
+            held = file_read_at(job.file, buffer, wanted, h.data_offset + top * stride);
         },
         [&](std::uint8_t* buffer, std::int32_t row_in_span, std::int32_t display) {
-            std::uint8_t* dst = display_row(job.plan, display);
-            dpx_row(buffer + static_cast<std::size_t>(row_in_span) * row_bytes, dst,
-                    job.plan.cols_out, job.plan.shift, row_bytes, job.simd);
-            if (job.tables) convert_row_bgrx(*job.tables, dst, job.plan.cols_out);
+            std::uint8_t* dst = display_row(plan, display);
+            job.row(job, buffer + static_cast<std::size_t>(row_in_span) * h.row_stride, dst);
+            // A file that ends early (truncated, or still being written) shows
+            // black from the first pixel whose samples it does not all hold.
+            const std::int64_t row_held = held - row_in_span * stride;
+            if (row_held < static_cast<std::int64_t>(h.row_bytes)) {
+                const std::size_t pixels =
+                    row_held > 0 ? dpx_samples_held(h.coding, static_cast<std::size_t>(row_held)) /
+                                       static_cast<std::size_t>(h.components)
+                                 : 0;
+                const std::size_t shown =
+                    (pixels + (std::size_t{1} << plan.shift) - 1) >> plan.shift;
+                for (std::size_t c = shown; c < static_cast<std::size_t>(plan.cols_out); ++c)
+                    dst[4 * c] = dst[4 * c + 1] = dst[4 * c + 2] = 0;
+            }
+            finish_row(job.frame, dst);
         });
 }
 
 }  // namespace
 
-int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& tables) {
-    const FileHandle file = file_open_read(path);
+int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& tables,
+                   ReadFailure* why) {
+    const FileHandle file = open_frame_file(path, why);
     if (file == kNoFile) return -1;
 
-    // Magic, data offset, width and height in one read. A file too short to hold
-    // them is not a frame this reader can size, so it is refused like a bad magic.
-    std::uint8_t header[kDpxHeaderBytes];
-    if (file_read_at(file, header, sizeof header, 0) != static_cast<std::int64_t>(sizeof header) ||
-        std::memcmp(header, "SDPX", 4) != 0) {
-        file_close(file);
-        return -1;
-    }
-    const std::uint32_t data_offset = big_endian_u32(header + 4);
-    const auto width = static_cast<std::int32_t>(big_endian_u32(header + 772));
-    const auto height = static_cast<std::int32_t>(big_endian_u32(header + 776));
-    const std::int64_t length = file_size(file);
-
     // Everything that makes a file unreadable is refused before the size is
-    // recorded, so a refused file never changes the store. Sizes compare as
-    // signed numbers: a width with the top bit set reads as negative.
-    if (width <= 0 || height <= 0 || width > kMaxFrameWidth || height > kMaxFrameHeight ||
-        data_offset >= 0x80000000u || length < 0 || data_offset > length) {
+    // recorded, so a refused file never changes the store.
+    DpxJob job;
+    if (read_dpx_header(file, &job.header, why) != 0) {
         file_close(file);
         return -1;
     }
-
-    if (width != store.source_width || height != store.source_height) {
-        store.source_width = width;
-        store.source_height = height;
+    const DpxHeader& h = job.header;
+    if (h.width != store.source_width || h.height != store.source_height) {
+        store.source_width = h.width;
+        store.source_height = h.height;
         store.size_recorded = 1;
         file_close(file);
         return 0;
     }
 
-    DpxJob job;
-    if (plan_frame(store, job.plan) != 0 || !store.row_buffer) {
+    if (begin_frame(job.frame, store, tables, h.row_bytes) != 0) {
         file_close(file);
-        return -1;
+        return fail_with(why, kFailNoDisplay);
     }
     job.file = file;
-    job.data_offset = data_offset;
-    job.row_bytes = static_cast<std::size_t>(width) * kBytesPerPixel;
-    job.simd = cpu_has_ssse3();
-    job.tables = store.convert ? &tables : nullptr;
-    if (store.read_buffer && share_frame(job.plan, job.row_bytes, store.convert != 0)) {
-        // Two threads, each with half of the read buffer.
-        job.buffers[0] = store.read_buffer;
-        job.buffers[1] = store.read_buffer + kReadBufferBytes / 2;
-        job.span_capacity = static_cast<std::int32_t>(kReadBufferBytes / 2 / job.row_bytes);
-        run_two_parts(dpx_part, &job);
+    job.gather = nullptr;
+    if (dpx_is_rgb16(h)) {
+        job.row = rgb16_row;
     } else {
-        job.buffers[0] = store.read_buffer ? store.read_buffer : store.row_buffer;
-        const std::size_t capacity = store.read_buffer ? kReadBufferBytes : kRowBufferBytes;
-        job.span_capacity = static_cast<std::int32_t>(capacity / job.row_bytes);
-        dpx_part(&job, 0);
+        job.row = kCodedRows[h.coding];
+        if (job.frame.simd && job.frame.plan.shift <= 1) job.gather = gather_for(h.coding);
+        build_arrange(job);
     }
+    // Rows a buffer holds: the last one needs its samples only, not its padding.
+    job.span_capacity =
+        static_cast<std::int32_t>((job.frame.buffer_bytes - h.row_bytes) / h.row_stride + 1);
+    run_frame(job.frame, dpx_part, &job);
 
     store.size_recorded = 0;
+    store.dpx_row_stride = static_cast<std::int64_t>(h.row_stride);
     file_close(file);
     return 0;
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "color/bt2020.h"
-#include "core/decimate.h"
+#include "core/helper_thread.h"
 #include "core/readers.h"
 #include "support/test_files.h"
 
@@ -370,6 +370,7 @@ TEST_F(DpxReader, FramesSharedWithTheHelperThreadMatchOneThread) {
     file.resize(kDpxDataOffset + held);
     const std::string path = dir.file("shared.dpx");
     ASSERT_EQ(write_file(path, file), 0);
+    start_frame_helper();
     for (int shift = 0; shift <= 3; ++shift)
         for (int convert = 0; convert <= 1; ++convert) {
             size_store(store, w, h, shift);
