@@ -13,23 +13,44 @@ namespace {
 
 struct DpxJob;
 
+/// Samples decoded together by the vector path: a multiple of every coding's
+/// step (8, 16 or 24 samples), held as six vectors of sixteen top-8-bit values.
+constexpr int kBlockSamples = 96;
+constexpr int kBlockVectors = kBlockSamples / 16;
+constexpr int kBlockGroups = kBlockSamples / 8;
+
 /// Turns one buffered source row into display pixels 0 .. cols_out - 1.
 using RowFunction = void (*)(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst);
 
-/// The vector form of a coding's sample decoding: each step decodes
-/// `step_samples` samples from `step_bytes` bytes, eight at a time. Group g loads
-/// 16 bytes at window[g], gathers each sample's two bytes holding its top 8 bits
-/// (shuffle[g]) and multiplies each by multiply[g] so that its high byte is the
-/// top 8 bits. Built from dpx_sample itself (see build_gather), so both agree.
+/// The vector form of a coding's sample decoding. A block of kBlockSamples
+/// samples is decoded eight at a time: group g loads 16 bytes at offset[g] from
+/// the block's start, gathers each sample's two bytes holding its top 8 bits
+/// (shuffle[set[g]]) and multiplies each pair by multiply[set[g]] so that its
+/// high byte is those bits. Built from dpx_sample itself (see build_gather), so
+/// both decode alike.
 struct Gather {
-    std::int32_t step_samples;
-    std::int32_t step_bytes;
-    std::int32_t groups;
-    /// Bytes from a step's start its loads reach.
-    std::int32_t reach;
-    std::int32_t window[3];
+    /// Bytes of source one block spans.
+    std::int32_t block_bytes;
+    /// Set when each byte is a sample (8 bits): a block is then loaded as it is.
+    bool direct;
+    std::int32_t offset[kBlockGroups];
+    std::int32_t set[kBlockGroups];
     alignas(16) std::uint8_t shuffle[3][16];
     alignas(16) std::uint16_t multiply[3][8];
+};
+
+/// Per frame: which display pixels a block gives and how they are arranged.
+struct BlockPlan {
+    std::int32_t pixels;
+    /// Bytes from a block's start that its loads reach.
+    std::int32_t reach;
+    /// Which of the block's groups of eight samples hold one a display pixel shows.
+    bool needed[kBlockGroups];
+    /// At full and half size, each four display pixels j are picked from two
+    /// neighbouring vectors, first[j] and first[j] + 1, through pick[j].
+    std::int32_t outputs;
+    std::int32_t first[8];
+    alignas(16) std::uint8_t pick[8][2][16];
 };
 
 // One frame read, shared by the threads that work on it.
@@ -40,9 +61,7 @@ struct DpxJob {
     RowFunction row;
     /// The vector decoding of the frame's coding; nullptr when rows go sample by sample.
     const Gather* gather;
-    /// Picks the blue, green and red of four display pixels from 32 bytes of top
-    /// bits: bytes 0..15 through arrange[0], bytes 16..31 through arrange[1].
-    alignas(16) std::uint8_t arrange[2][16];
+    BlockPlan block;
     std::int32_t span_capacity;
 };
 
@@ -119,67 +138,73 @@ void rgb16_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
 
 // ---- every other layout: the top 8 bits of each sample, through dpx_sample ----
 
-/// Display pixels decoded together at full and half size.
-constexpr std::int32_t kChunkPixels = 48;
-/// Room for a chunk's top bits at half size with four samples per pixel, and the
-/// 32 bytes the last four pixels' arrangement reads.
-constexpr std::size_t kChunkBytes = 512;
-
 #if KARVELIN_X86_KERNELS
-// Display pixels 0 .. cols - 1 in whole chunks of four, at full or half size:
-// each chunk's samples become their top 8 bits in `top`, eight per vector step
-// (the row's last few sample by sample), then every fourth byte group is
-// arranged into blue, green and red. Returns the pixels done.
-template <DpxCoding C>
+// The top 8 bits of block samples 8 * group .. 8 * group + 7, one per 16-bit lane.
+KARVELIN_SSSE3 inline __m128i gather_group(const Gather& g, const std::uint8_t* block, int group) {
+    const int set = g.set[group];
+    const __m128i bytes =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + g.offset[group]));
+    const __m128i pairs =
+        _mm_shuffle_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(g.shuffle[set])));
+    return _mm_srli_epi16(
+        _mm_mullo_epi16(pairs, _mm_loadu_si128(reinterpret_cast<const __m128i*>(g.multiply[set]))),
+        8);
+}
+
+// Display pixels a whole block at a time while the row holds the block's bytes:
+// the block's samples become their top 8 bits in six vectors, from which four
+// display pixels at a time are picked (full and half size) or each pixel's
+// three bytes are taken (smaller sizes, where only the vectors holding shown
+// samples are decoded). Returns the pixels done.
 KARVELIN_SSSE3 std::int32_t coded_row_ssse3(const DpxJob& job, const std::uint8_t* src,
                                             std::uint8_t* dst) {
-    constexpr int drop = dpx_coding_bits(C) - 8;
-    const DpxHeader& h = job.header;
     const Gather& g = *job.gather;
+    const BlockPlan& b = job.block;
+    const DpxHeader& h = job.header;
     const std::int32_t shift = job.frame.plan.shift;
-    const std::int32_t whole = job.frame.plan.cols_out / 4 * 4;
-    const auto components = static_cast<std::size_t>(h.components);
-    // Zeroed once per row: the arrangement may read bytes past a chunk's samples,
-    // whose lanes it drops, and they must never be uninitialised.
-    alignas(16) std::uint8_t top[kChunkBytes] = {};
-    const __m128i pick0 = _mm_load_si128(reinterpret_cast<const __m128i*>(job.arrange[0]));
-    const __m128i pick1 = _mm_load_si128(reinterpret_cast<const __m128i*>(job.arrange[1]));
-    for (std::int32_t c = 0; c < whole; c += kChunkPixels) {
-        const std::int32_t n = std::min(kChunkPixels, whole - c);
-        // Chunks start on a multiple of every step's sample count.
-        const std::size_t first = (static_cast<std::size_t>(c) << shift) * components;
-        const std::size_t count =
-            (static_cast<std::size_t>(n - 1) << shift) * components + components;
-        std::size_t k = 0;
-        for (; k < count; k += static_cast<std::size_t>(g.step_samples)) {
-            const std::size_t at = (first + k) / static_cast<std::size_t>(g.step_samples) *
-                                   static_cast<std::size_t>(g.step_bytes);
-            if (at + static_cast<std::size_t>(g.reach) > h.row_bytes) break;
-            for (int i = 0; i < g.groups; ++i) {
-                const __m128i bytes =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at + g.window[i]));
-                const __m128i pairs = _mm_shuffle_epi8(
-                    bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(g.shuffle[i])));
-                const __m128i high = _mm_srli_epi16(
-                    _mm_mullo_epi16(
-                        pairs, _mm_load_si128(reinterpret_cast<const __m128i*>(g.multiply[i]))),
-                    8);
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(top + k + 8 * i),
-                                 _mm_packus_epi16(high, high));
+    const std::int32_t cols = job.frame.plan.cols_out;
+    const int components = h.components, blue = h.blue, green = h.green, red = h.red;
+    // Zeroed once: the lanes of groups not decoded are never shown, but must
+    // never be uninitialised either. Whole vectors go in and come out, so each
+    // load is served from the store before it.
+    __m128i top[kBlockVectors];
+    for (__m128i& v : top) v = _mm_setzero_si128();
+    std::int32_t c = 0;
+    for (std::size_t at = 0;
+         c + b.pixels <= cols && at + static_cast<std::size_t>(b.reach) <= h.row_bytes;
+         c += b.pixels, at += static_cast<std::size_t>(g.block_bytes)) {
+        for (int v = 0; v < kBlockVectors; ++v) {
+            const bool first = b.needed[2 * v], second = b.needed[2 * v + 1];
+            if (!first && !second) continue;
+            if (g.direct) {
+                top[v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at + 16 * v));
+                continue;
+            }
+            const __m128i zero = _mm_setzero_si128();
+            top[v] = _mm_packus_epi16(first ? gather_group(g, src + at, 2 * v) : zero,
+                                      second ? gather_group(g, src + at, 2 * v + 1) : zero);
+        }
+        std::uint8_t* out = dst + 4 * static_cast<std::size_t>(c);
+        if (shift <= 1) {
+            for (int j = 0; j < b.outputs; ++j) {
+                const int f = b.first[j];
+                const __m128i lo = _mm_shuffle_epi8(
+                    top[f], _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pick[j][0])));
+                const __m128i hi = _mm_shuffle_epi8(
+                    top[f + 1], _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pick[j][1])));
+                store_keeping_byte3(out + 16 * j, _mm_or_si128(lo, hi));
+            }
+        } else {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(top);
+            for (int p = 0; p < b.pixels; ++p) {
+                const std::uint8_t* s = bytes + (p << shift) * components;
+                out[4 * p] = s[blue];
+                out[4 * p + 1] = s[green];
+                out[4 * p + 2] = s[red];
             }
         }
-        for (; k < count; ++k)
-            top[k] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + k) >> drop);
-        for (std::int32_t p = 0; p < n; p += 4) {
-            const std::uint8_t* from = top + (static_cast<std::size_t>(p) << shift) * components;
-            const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-            const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 16));
-            store_keeping_byte3(
-                dst + 4 * static_cast<std::size_t>(c + p),
-                _mm_or_si128(_mm_shuffle_epi8(lo, pick0), _mm_shuffle_epi8(hi, pick1)));
-        }
     }
-    return whole;
+    return c;
 }
 #endif
 
@@ -188,18 +213,22 @@ KARVELIN_SSSE3 std::int32_t coded_row_ssse3(const DpxJob& job, const std::uint8_
 template <DpxCoding C>
 void coded_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
     constexpr int drop = dpx_coding_bits(C) - 8;
-    const DpxHeader& h = job.header;
+    const auto components = static_cast<std::size_t>(job.header.components);
+    const auto blue = static_cast<std::size_t>(job.header.blue);
+    const auto green = static_cast<std::size_t>(job.header.green);
+    const auto red = static_cast<std::size_t>(job.header.red);
     const std::int32_t shift = job.frame.plan.shift;
+    const std::int32_t cols = job.frame.plan.cols_out;
     std::int32_t c = 0;
 #if KARVELIN_X86_KERNELS
-    if (job.gather) c = coded_row_ssse3<C>(job, src, dst);
+    if (job.gather) c = coded_row_ssse3(job, src, dst);
 #endif
-    for (; c < job.frame.plan.cols_out; ++c) {
-        const std::size_t first = static_cast<std::size_t>(c << shift) * h.components;
+    for (; c < cols; ++c) {
+        const std::size_t first = (static_cast<std::size_t>(c) << shift) * components;
         std::uint8_t* px = dst + 4 * static_cast<std::size_t>(c);
-        px[0] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + h.blue) >> drop);
-        px[1] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + h.green) >> drop);
-        px[2] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + h.red) >> drop);
+        px[0] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + blue) >> drop);
+        px[1] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + green) >> drop);
+        px[2] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + red) >> drop);
     }
 }
 
@@ -213,23 +242,23 @@ constexpr RowFunction kCodedRows[kDpxCodings] = {
 // the input at a time and watching which bit of which sample it lands in. A
 // coding whose top bits do not fit the vector form (they always do) gets none.
 bool build_gather(DpxCoding coding, Gather& g) {
-    const int bits = dpx_coding_bits(coding);
-    const int drop = bits - 8;
+    const int drop = dpx_coding_bits(coding) - 8;
     // A step is whole groups of samples and a multiple of 8 samples.
     const DpxGroup group = dpx_group(coding);
-    g.step_samples = std::lcm(group.samples, 8);
-    g.step_bytes = g.step_samples / group.samples * group.bytes;
-    g.groups = g.step_samples / 8;
-    g.reach = 0;
+    const int step_samples = std::lcm(group.samples, 8);
+    const int step_bytes = step_samples / group.samples * group.bytes;
+    const int sets = step_samples / 8;
+    g.block_bytes = kBlockSamples / step_samples * step_bytes;
+    g.direct = step_bytes == step_samples;
     std::uint8_t input[32] = {};
-    for (int group = 0; group < g.groups; ++group) {
+    for (int set = 0; set < sets; ++set) {
         int low[8], high[8], shift[8];
         int first_byte = 32, last_byte = 0;
         for (int lane = 0; lane < 8; ++lane) {
-            const std::size_t sample = static_cast<std::size_t>(group * 8 + lane);
+            const std::size_t sample = static_cast<std::size_t>(set * 8 + lane);
             int source_byte[8], source_bit[8];
             for (int t = 0; t < 8; ++t) source_byte[t] = -1;
-            for (int byte = 0; byte < g.step_bytes; ++byte)
+            for (int byte = 0; byte < step_bytes; ++byte)
                 for (int bit = 0; bit < 8; ++bit) {
                     input[byte] = static_cast<std::uint8_t>(1u << bit);
                     const std::uint32_t value = dpx_sample_of(coding, input, sample) >> drop;
@@ -252,16 +281,18 @@ bool build_gather(DpxCoding coding, Gather& g) {
             last_byte = std::max({last_byte, low[lane], high[lane]});
         }
         if (last_byte - first_byte >= 16) return false;
-        // The 16 bytes loaded end as early as they can, so that a step near the
+        // The 16 bytes loaded end as early as they can, so that a block near the
         // end of a row reads no further than it must.
         const int window = std::min(first_byte, std::max(0, last_byte - 15));
-        g.window[group] = window;
-        g.reach = std::max(g.reach, window + 16);
         for (int lane = 0; lane < 8; ++lane) {
-            g.shuffle[group][2 * lane] = static_cast<std::uint8_t>(low[lane] - window);
-            g.shuffle[group][2 * lane + 1] =
+            g.shuffle[set][2 * lane] = static_cast<std::uint8_t>(low[lane] - window);
+            g.shuffle[set][2 * lane + 1] =
                 high[lane] < 0 ? 0x80 : static_cast<std::uint8_t>(high[lane] - window);
-            g.multiply[group][lane] = static_cast<std::uint16_t>(1u << (8 - shift[lane]));
+            g.multiply[set][lane] = static_cast<std::uint16_t>(1u << (8 - shift[lane]));
+        }
+        for (int k = set; k < kBlockGroups; k += sets) {
+            g.set[k] = set;
+            g.offset[k] = k / sets * step_bytes + window;
         }
     }
     return true;
@@ -282,17 +313,43 @@ const Gather* gather_for(DpxCoding coding) {
     return table.usable[coding] ? &table.gather[coding] : nullptr;
 }
 
-// The arrangement of four display pixels from their samples' top bits.
-void build_arrange(DpxJob& job) {
+// How a block's vectors become the frame's display pixels. Returns -1 when four
+// pixels' bytes would span more than two neighbouring vectors (they never do
+// for three or four samples per pixel at full or half size).
+int plan_blocks(DpxJob& job) {
     const DpxHeader& h = job.header;
-    for (int p = 0; p < 4; ++p)
-        for (int byte = 0; byte < 4; ++byte) {
-            const int colour = byte == 0 ? h.blue : byte == 1 ? h.green : h.red;
-            const int at = (p << job.frame.plan.shift) * h.components + colour;
-            const int i = 4 * p + byte;
-            job.arrange[0][i] = byte < 3 && at < 16 ? static_cast<std::uint8_t>(at) : 0x80;
-            job.arrange[1][i] = byte < 3 && at >= 16 ? static_cast<std::uint8_t>(at - 16) : 0x80;
+    const Gather& g = *job.gather;
+    BlockPlan& b = job.block;
+    const std::int32_t shift = job.frame.plan.shift;
+    const int colours[3] = {h.blue, h.green, h.red};
+    b.pixels = kBlockSamples / h.components >> shift;
+    b.reach = 0;
+    for (bool& needed : b.needed) needed = false;
+    for (int p = 0; p < b.pixels; ++p)
+        for (int colour : colours) b.needed[((p << shift) * h.components + colour) / 8] = true;
+    for (int k = 0; k < kBlockGroups; ++k)
+        if (b.needed[k]) b.reach = std::max(b.reach, g.direct ? 8 * k + 16 : g.offset[k] + 16);
+    b.outputs = shift <= 1 ? b.pixels / 4 : 0;
+    for (int j = 0; j < b.outputs; ++j) {
+        int lowest = kBlockSamples, highest = 0;
+        for (int i = 0; i < 12; ++i) {
+            const int at = ((4 * j + i / 3) << shift) * h.components + colours[i % 3];
+            lowest = std::min(lowest, at);
+            highest = std::max(highest, at);
         }
+        const int first = std::min(lowest / 16, kBlockVectors - 2);
+        if (highest / 16 > first + 1) return -1;
+        b.first[j] = first;
+        for (int byte = 0; byte < 16; ++byte) {
+            const int at = byte % 4 == 3
+                               ? -1
+                               : ((4 * j + byte / 4) << shift) * h.components + colours[byte % 4];
+            const int from = at < 0 ? -1 : at / 16 - first;
+            b.pick[j][0][byte] = from == 0 ? static_cast<std::uint8_t>(at % 16) : 0x80;
+            b.pick[j][1][byte] = from == 1 ? static_cast<std::uint8_t>(at % 16) : 0x80;
+        }
+    }
+    return 0;
 }
 
 void dpx_part(void* context, int part) {
@@ -361,8 +418,8 @@ int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& 
         job.row = rgb16_row;
     } else {
         job.row = kCodedRows[h.coding];
-        if (job.frame.simd && job.frame.plan.shift <= 1) job.gather = gather_for(h.coding);
-        build_arrange(job);
+        if (job.frame.simd) job.gather = gather_for(h.coding);
+        if (job.gather && plan_blocks(job) != 0) job.gather = nullptr;
     }
     // Rows a buffer holds: the last one needs its samples only, not its padding.
     job.span_capacity =
