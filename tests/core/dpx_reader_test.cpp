@@ -338,8 +338,11 @@ TEST_F(DpxReader, ReadingFramesAllocatesNothing) {
     const auto rgb = test_pattern(300, 200, 5);
     ASSERT_EQ(write_dpx_file(dir.file("a.dpx"), 300, 200, rgb.data()), 0);
     ASSERT_EQ(write_planar_files(dir.file("a.2K."), 300, 200, rgb.data()), 0);
+    ASSERT_EQ(write_file(dir.file("p.dpx"), layout_file(300, 200, 50, 10, 0,
+                                                        std::vector<std::uint8_t>(300 * 200 * 4))),
+              0);
     std::string planar = dir.file("a.2K.r");
-    const std::string dpx = dir.file("a.dpx");
+    const std::string dpx = dir.file("a.dpx"), packed = dir.file("p.dpx");
     size_store(store, 300, 200, 0);
     store.convert = 1;
     (void)tables();
@@ -351,6 +354,7 @@ TEST_F(DpxReader, ReadingFramesAllocatesNothing) {
         const long after_realloc = g_allocations.load();
         for (int i = 0; i < 3; ++i) {
             ASSERT_EQ(read_dpx_frame(dpx.c_str(), store, tables()), 0);
+            ASSERT_EQ(read_dpx_frame(packed.c_str(), store, tables()), 0);
             ASSERT_EQ(read_planar_frame(planar.data(), store, tables()), 0);
         }
         EXPECT_EQ(g_allocations.load(), after_realloc) << "shift " << shift;
