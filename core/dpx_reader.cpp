@@ -35,8 +35,8 @@ struct Gather {
     bool direct;
     std::int32_t offset[kBlockGroups];
     std::int32_t set[kBlockGroups];
-    alignas(16) std::uint8_t shuffle[3][16];
-    alignas(16) std::uint16_t multiply[3][8];
+    std::uint8_t shuffle[3][16];
+    std::uint16_t multiply[3][8];
 };
 
 /// Per frame: which display pixels a block gives and how they are arranged.
@@ -50,7 +50,7 @@ struct BlockPlan {
     /// neighbouring vectors, first[j] and first[j] + 1, through pick[j].
     std::int32_t outputs;
     std::int32_t first[8];
-    alignas(16) std::uint8_t pick[8][2][16];
+    std::uint8_t pick[8][2][16];
 };
 
 // One frame read, shared by the threads that work on it.
@@ -166,9 +166,15 @@ KARVELIN_SSSE3 std::int32_t coded_row_ssse3(const DpxJob& job, const std::uint8_
     const int components = h.components, blue = h.blue, green = h.green, red = h.red;
     // Zeroed once: the lanes of groups not decoded are never shown, but must
     // never be uninitialised either. Whole vectors go in and come out, so each
-    // load is served from the store before it.
-    __m128i top[kBlockVectors];
-    for (__m128i& v : top) v = _mm_setzero_si128();
+    // load is served from the store before it. Bytes, not __m128i: the helper
+    // thread's stack need not be 16-byte aligned on 32-bit Windows.
+    std::uint8_t top[kBlockSamples] = {};
+    auto put = [&](int v, __m128i value) KARVELIN_SSSE3 {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(top + 16 * v), value);
+    };
+    auto get = [&](int v) KARVELIN_SSSE3 {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 16 * v));
+    };
     std::int32_t c = 0;
     for (std::size_t at = 0;
          c + b.pixels <= cols && at + static_cast<std::size_t>(b.reach) <= h.row_bytes;
@@ -177,27 +183,26 @@ KARVELIN_SSSE3 std::int32_t coded_row_ssse3(const DpxJob& job, const std::uint8_
             const bool first = b.needed[2 * v], second = b.needed[2 * v + 1];
             if (!first && !second) continue;
             if (g.direct) {
-                top[v] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at + 16 * v));
+                put(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at + 16 * v)));
                 continue;
             }
             const __m128i zero = _mm_setzero_si128();
-            top[v] = _mm_packus_epi16(first ? gather_group(g, src + at, 2 * v) : zero,
-                                      second ? gather_group(g, src + at, 2 * v + 1) : zero);
+            put(v, _mm_packus_epi16(first ? gather_group(g, src + at, 2 * v) : zero,
+                                    second ? gather_group(g, src + at, 2 * v + 1) : zero));
         }
         std::uint8_t* out = dst + 4 * static_cast<std::size_t>(c);
         if (shift <= 1) {
             for (int j = 0; j < b.outputs; ++j) {
                 const int f = b.first[j];
                 const __m128i lo = _mm_shuffle_epi8(
-                    top[f], _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pick[j][0])));
+                    get(f), _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pick[j][0])));
                 const __m128i hi = _mm_shuffle_epi8(
-                    top[f + 1], _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pick[j][1])));
+                    get(f + 1), _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pick[j][1])));
                 store_keeping_byte3(out + 16 * j, _mm_or_si128(lo, hi));
             }
         } else {
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(top);
             for (int p = 0; p < b.pixels; ++p) {
-                const std::uint8_t* s = bytes + (p << shift) * components;
+                const std::uint8_t* s = top + (p << shift) * components;
                 out[4 * p] = s[blue];
                 out[4 * p + 1] = s[green];
                 out[4 * p + 2] = s[red];
