@@ -139,16 +139,12 @@ void rgb16_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
 // ---- every other layout: the top 8 bits of each sample, through dpx_sample ----
 
 #if KARVELIN_X86_KERNELS
-// The top 8 bits of block samples 8 * group .. 8 * group + 7, one per 16-bit lane.
-KARVELIN_SSSE3 inline __m128i gather_group(const Gather& g, const std::uint8_t* block, int group) {
-    const int set = g.set[group];
-    const __m128i bytes =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + g.offset[group]));
-    const __m128i pairs =
-        _mm_shuffle_epi8(bytes, _mm_loadu_si128(reinterpret_cast<const __m128i*>(g.shuffle[set])));
-    return _mm_srli_epi16(
-        _mm_mullo_epi16(pairs, _mm_loadu_si128(reinterpret_cast<const __m128i*>(g.multiply[set]))),
-        8);
+// The top 8 bits of eight samples, one per 16-bit lane: the 16 bytes at `at`
+// through a shuffle and a multiply of the coding's table.
+KARVELIN_SSSE3 inline __m128i gather_eight(const std::uint8_t* at, __m128i shuffle,
+                                           __m128i multiply) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return _mm_srli_epi16(_mm_mullo_epi16(_mm_shuffle_epi8(bytes, shuffle), multiply), 8);
 }
 
 // Display pixels a whole block at a time while the row holds the block's bytes:
@@ -169,6 +165,14 @@ KARVELIN_SSSE3 std::int32_t coded_row_ssse3(const DpxJob& job, const std::uint8_
     // load is served from the store before it. Bytes, not __m128i: the helper
     // thread's stack need not be 16-byte aligned on 32-bit Windows.
     std::uint8_t top[kBlockSamples] = {};
+    __m128i shuffles[3], multiplies[3];
+    for (int i = 0; i < 3; ++i) {
+        shuffles[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g.shuffle[i]));
+        multiplies[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g.multiply[i]));
+    }
+    auto group = [&](const std::uint8_t* block, int k) KARVELIN_SSSE3 {
+        return gather_eight(block + g.offset[k], shuffles[g.set[k]], multiplies[g.set[k]]);
+    };
     auto put = [&](int v, __m128i value) KARVELIN_SSSE3 {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(top + 16 * v), value);
     };
@@ -187,8 +191,8 @@ KARVELIN_SSSE3 std::int32_t coded_row_ssse3(const DpxJob& job, const std::uint8_
                 continue;
             }
             const __m128i zero = _mm_setzero_si128();
-            put(v, _mm_packus_epi16(first ? gather_group(g, src + at, 2 * v) : zero,
-                                    second ? gather_group(g, src + at, 2 * v + 1) : zero));
+            put(v, _mm_packus_epi16(first ? group(src + at, 2 * v) : zero,
+                                    second ? group(src + at, 2 * v + 1) : zero));
         }
         std::uint8_t* out = dst + 4 * static_cast<std::size_t>(c);
         if (shift <= 1) {
@@ -216,7 +220,7 @@ KARVELIN_SSSE3 std::int32_t coded_row_ssse3(const DpxJob& job, const std::uint8_
 /// How a row of coding C becomes display pixels: pixel c shows source pixel
 /// c << shift, and each of its colours is the top 8 bits of that sample.
 template <DpxCoding C>
-void coded_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
+void coded_pixels(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst, std::int32_t c) {
     constexpr int drop = dpx_coding_bits(C) - 8;
     const auto components = static_cast<std::size_t>(job.header.components);
     const auto blue = static_cast<std::size_t>(job.header.blue);
@@ -224,10 +228,6 @@ void coded_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
     const auto red = static_cast<std::size_t>(job.header.red);
     const std::int32_t shift = job.frame.plan.shift;
     const std::int32_t cols = job.frame.plan.cols_out;
-    std::int32_t c = 0;
-#if KARVELIN_X86_KERNELS
-    if (job.gather) c = coded_row_ssse3(job, src, dst);
-#endif
     for (; c < cols; ++c) {
         const std::size_t first = (static_cast<std::size_t>(c) << shift) * components;
         std::uint8_t* px = dst + 4 * static_cast<std::size_t>(c);
@@ -235,6 +235,77 @@ void coded_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
         px[1] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + green) >> drop);
         px[2] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + red) >> drop);
     }
+}
+
+/// Display pixels 0 .. cols_out - 1 of a row of coding C: blocks of vectors
+/// where the processor allows, the rest pixel by pixel.
+template <DpxCoding C>
+void coded_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
+    std::int32_t c = 0;
+#if KARVELIN_X86_KERNELS
+    if (job.gather) c = coded_row_ssse3(job, src, dst);
+#endif
+    coded_pixels<C>(job, src, dst, c);
+}
+
+#if KARVELIN_X86_KERNELS
+// 10-bit RGB, filled: one pixel per word, red highest. Four words (byte-swapped
+// into lanes) become four display pixels: blue's top 8 bits start at bit `low`
+// (4 for method A, 2 for method B), green's 2 bits and red's 4 bits above
+// blue's place in the display pixel.
+KARVELIN_SSSE3 inline __m128i rgb10_bgr(__m128i words, int low) {
+    const __m128i one = _mm_set1_epi32(0xFF);
+    const __m128i blue = _mm_and_si128(_mm_srl_epi32(words, _mm_cvtsi32_si128(low)), one);
+    const __m128i green =
+        _mm_and_si128(_mm_srl_epi32(words, _mm_cvtsi32_si128(low + 2)), _mm_slli_epi32(one, 8));
+    const __m128i red =
+        _mm_and_si128(_mm_srl_epi32(words, _mm_cvtsi32_si128(low + 4)), _mm_slli_epi32(one, 16));
+    return _mm_or_si128(_mm_or_si128(blue, green), red);
+}
+
+// Full size: four pixels (16 bytes) per step; half size: every second word,
+// four pixels from 32 bytes, stopping before a step would pass `row_bytes`.
+// Returns the pixels done.
+KARVELIN_SSSE3 std::int32_t rgb10_row_ssse3(const std::uint8_t* src, std::uint8_t* dst,
+                                            std::int32_t cols, std::int32_t shift, int low,
+                                            std::size_t row_bytes) {
+    const __m128i swap = _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    const __m128i even0 = _mm_setr_epi8(3, 2, 1, 0, 11, 10, 9, 8, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i even1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 3, 2, 1, 0, 11, 10, 9, 8);
+    std::int32_t c = 0;
+    if (shift == 0) {
+        for (; c + 4 <= cols; c += 4) {
+            const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * c));
+            store_keeping_byte3(dst + 4 * c, rgb10_bgr(_mm_shuffle_epi8(words, swap), low));
+        }
+    } else {
+        for (; c + 4 <= cols && 8 * static_cast<std::size_t>(c) + 32 <= row_bytes; c += 4) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8 * c));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8 * c + 16));
+            const __m128i words =
+                _mm_or_si128(_mm_shuffle_epi8(a, even0), _mm_shuffle_epi8(b, even1));
+            store_keeping_byte3(dst + 4 * c, rgb10_bgr(words, low));
+        }
+    }
+    return c;
+}
+#endif
+
+/// 10-bit RGB filled (method A or B), the usual DPX: at full and half size a
+/// word is a pixel; smaller sizes go through the blocks of coded_row.
+template <DpxCoding C>
+void rgb10_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
+    const std::int32_t shift = job.frame.plan.shift;
+    if (!job.frame.simd || shift > 1) {
+        coded_row<C>(job, src, dst);
+        return;
+    }
+    std::int32_t c = 0;
+#if KARVELIN_X86_KERNELS
+    c = rgb10_row_ssse3(src, dst, job.frame.plan.cols_out, shift, C == kDpx10FilledA ? 4 : 2,
+                        job.header.row_bytes);
+#endif
+    coded_pixels<C>(job, src, dst, c);
 }
 
 constexpr RowFunction kCodedRows[kDpxCodings] = {
@@ -419,8 +490,13 @@ int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& 
     }
     job.file = file;
     job.gather = nullptr;
+    const bool rgb = h.components == 3 && h.red == 0 && h.green == 1 && h.blue == 2;
     if (dpx_is_rgb16(h)) {
         job.row = rgb16_row;
+    } else if (rgb && (h.coding == kDpx10FilledA || h.coding == kDpx10FilledB)) {
+        job.row = h.coding == kDpx10FilledA ? rgb10_row<kDpx10FilledA> : rgb10_row<kDpx10FilledB>;
+        if (job.frame.simd) job.gather = gather_for(h.coding);
+        if (job.gather && plan_blocks(job) != 0) job.gather = nullptr;
     } else {
         job.row = kCodedRows[h.coding];
         if (job.frame.simd) job.gather = gather_for(h.coding);
