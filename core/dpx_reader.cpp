@@ -291,21 +291,25 @@ KARVELIN_SSSE3 std::int32_t rgb10_row_ssse3(const std::uint8_t* src, std::uint8_
 }
 #endif
 
-/// 10-bit RGB filled (method A or B), the usual DPX: at full and half size a
-/// word is a pixel; smaller sizes go through the blocks of coded_row.
+/// 10-bit RGB filled (method A or B), the usual DPX: a word is a pixel, red in
+/// its highest ten bits, and blue's top 8 bits start at bit 4 (method A) or 2.
 template <DpxCoding C>
 void rgb10_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
+    constexpr int low = C == kDpx10FilledA ? 4 : 2;
     const std::int32_t shift = job.frame.plan.shift;
-    if (!job.frame.simd || shift > 1) {
-        coded_row<C>(job, src, dst);
-        return;
-    }
+    const std::int32_t cols = job.frame.plan.cols_out;
     std::int32_t c = 0;
 #if KARVELIN_X86_KERNELS
-    c = rgb10_row_ssse3(src, dst, job.frame.plan.cols_out, shift, C == kDpx10FilledA ? 4 : 2,
-                        job.header.row_bytes);
+    if (job.frame.simd && shift <= 1)
+        c = rgb10_row_ssse3(src, dst, cols, shift, low, job.header.row_bytes);
 #endif
-    coded_pixels<C>(job, src, dst, c);
+    for (; c < cols; ++c) {
+        const std::uint32_t word = dpx_be32(src + (static_cast<std::size_t>(c) << shift) * 4);
+        std::uint8_t* px = dst + 4 * static_cast<std::size_t>(c);
+        px[0] = static_cast<std::uint8_t>(word >> low);
+        px[1] = static_cast<std::uint8_t>(word >> (low + 10));
+        px[2] = static_cast<std::uint8_t>(word >> (low + 20));
+    }
 }
 
 constexpr RowFunction kCodedRows[kDpxCodings] = {
@@ -495,8 +499,6 @@ int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& 
         job.row = rgb16_row;
     } else if (rgb && (h.coding == kDpx10FilledA || h.coding == kDpx10FilledB)) {
         job.row = h.coding == kDpx10FilledA ? rgb10_row<kDpx10FilledA> : rgb10_row<kDpx10FilledB>;
-        if (job.frame.simd) job.gather = gather_for(h.coding);
-        if (job.gather && plan_blocks(job) != 0) job.gather = nullptr;
     } else {
         job.row = kCodedRows[h.coding];
         if (job.frame.simd) job.gather = gather_for(h.coding);
