@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/helper_thread.h"
 #include "core/loading.h"
 #include "core/prefetch.h"
 #include "platform/platform.h"
@@ -199,6 +200,7 @@ int main(int argc, char** argv) {
     viewer.store.source_width = width;
     viewer.store.source_height = height;
     if (reallocate_display(viewer.store) != 0) status = 1;
+    start_frame_helper();
     if (status == 0) {
         std::snprintf(viewer.seq.current_path, sizeof viewer.seq.current_path, "%s",
                       paths[0].c_str());

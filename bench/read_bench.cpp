@@ -1,9 +1,10 @@
-// Milliseconds per frame of the DPX and planar readers from the page cache, at
-// 3840x2160 and 7680x4320, every shift, conversion off and on, measured in
-// rounds side by side with two floors on the same files:
+// Milliseconds per frame of the DPX reader in every layout it shows and of the
+// planar reader, from the page cache, at 3840x2160 and 7680x4320, every shift,
+// conversion off and on, measured in rounds side by side with two floors on the
+// same files:
 //   whole  - the whole file (or each whole plane) in one read, no pixel work;
-//   rows   - pread of exactly the rows the shift needs, one call per row, into
-//            one buffer, no pixel work.
+//   rows   - pread of exactly the rows the shift needs (each the layout's own
+//            row bytes), one call per row, into one buffer, no pixel work.
 // Also the peak resident memory of a process that reads an 8K frame at 1/1.
 // Frames are generated into a temporary folder that is removed afterwards.
 #include <fcntl.h>
@@ -20,8 +21,10 @@
 #include <vector>
 
 #include "color/bt2020.h"
-#include "core/decimate.h"
+#include "core/dpx_layout.h"
+#include "core/helper_thread.h"
 #include "core/readers.h"
+#include "tests/core/dpx_test_files.h"
 #include "tools/frame_files.h"
 
 namespace {
@@ -48,19 +51,39 @@ void picture_row(int width, int height, int y, std::vector<std::uint16_t>& rgb) 
     }
 }
 
-bool write_dpx(const std::string& path, int width, int height) {
+/// A DPX layout to measure: the header's descriptor, bit size and packing.
+struct Layout {
+    const char* name;
+    int descriptor, bits, packing;
+};
+
+constexpr Layout kLayouts[] = {
+    {"rgb16", 50, 16, 0},  {"rgba16", 51, 16, 0},  {"abgr16", 52, 16, 0}, {"rgb12a", 50, 12, 1},
+    {"rgb12b", 50, 12, 2}, {"rgb12p", 50, 12, 0},  {"rgb10a", 50, 10, 1}, {"rgb10b", 50, 10, 2},
+    {"rgb10p", 50, 10, 0}, {"rgba10a", 51, 10, 1}, {"rgb8", 50, 8, 0},    {"rgba8", 51, 8, 0},
+};
+
+bool write_dpx(const std::string& path, int width, int height, const Layout& layout) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
-    const std::vector<std::uint8_t> header = make_dpx_header(width, height);
+    const std::vector<std::uint8_t> header =
+        layout_file(width, height, layout.descriptor, layout.bits, layout.packing, {});
     bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
     std::vector<std::uint16_t> rgb;
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 6);
+    std::vector<std::uint32_t> samples;
     for (int y = 0; ok && y < height; ++y) {
         picture_row(width, height, y, rgb);
-        for (std::size_t i = 0; i < rgb.size(); ++i) {
-            row[2 * i] = static_cast<std::uint8_t>(rgb[i] >> 8);
-            row[2 * i + 1] = static_cast<std::uint8_t>(rgb[i]);
+        samples.clear();
+        for (int x = 0; x < width; ++x) {
+            const std::uint16_t* px = &rgb[3 * static_cast<std::size_t>(x)];
+            if (layout.descriptor == 52)
+                samples.insert(samples.end(), {0xFFFF, px[2], px[1], px[0]});
+            else
+                samples.insert(samples.end(), px, px + 3);
+            if (layout.descriptor == 51) samples.push_back(0xFFFF);
         }
+        for (std::uint32_t& s : samples) s >>= 16 - layout.bits;
+        const std::vector<std::uint8_t> row = dpx_row(samples, layout.bits, layout.packing);
         ok = std::fwrite(row.data(), 1, row.size(), f) == row.size();
     }
     return std::fclose(f) == 0 && ok;
@@ -93,7 +116,8 @@ struct Frame {
     std::string path;                // DPX file, or the red plane
     std::vector<std::string> files;  // every file of the frame
     std::size_t data_offset;         // bytes before the first row in each file
-    std::size_t row_bytes;           // bytes of one row in each file
+    std::size_t row_bytes;           // bytes of one row's samples in each file
+    std::size_t row_stride;          // bytes from one row to the next
 };
 
 // Floor: each file of the frame in one read.
@@ -128,7 +152,7 @@ double floor_rows(const Frame& f, int shift, std::vector<std::uint8_t>& buffer) 
         const std::size_t top = static_cast<std::size_t>(f.height - 1 - (d << shift));
         for (int i = 0; i < nfiles; ++i) {
             if (::pread(fds[i], buffer.data() + at, f.row_bytes,
-                        static_cast<off_t>(f.data_offset + top * f.row_bytes)) < 0)
+                        static_cast<off_t>(f.data_offset + top * f.row_stride)) < 0)
                 std::abort();
             at += f.row_bytes;
         }
@@ -171,6 +195,7 @@ int peak_child(const char* path, bool planar) {
     store.source_height = 4320;
     store.shift = 0;
     if (reallocate_display(store) != 0) return 1;
+    start_frame_helper();
     std::string p = path;
     for (int i = 0; i < 3; ++i) {
         p = path;
@@ -206,14 +231,48 @@ void remove_frame(const Frame& f) {
     for (const std::string& name : f.files) std::remove(name.c_str());
 }
 
+// Writes the frame of `layout` (nullptr: planar) at 4K or 8K into `folder`.
+bool make_frame(const std::string& folder, const Layout* layout, bool big, Frame& f) {
+    f.planar = layout == nullptr;
+    f.width = big ? 7680 : 3840;
+    f.height = big ? 4320 : 2160;
+    const char* tag = big ? "8K" : "4K";
+    if (f.planar) {
+        const std::string base = folder + "/frame." + tag + ".";
+        f.path = base + "r";
+        f.files = {base + "r", base + "g", base + "b"};
+        f.data_offset = 0;
+        f.row_bytes = f.row_stride = static_cast<std::size_t>(planar_row_bytes(f.width));
+        return write_planes(base, f.width, f.height);
+    }
+    f.path = folder + "/frame." + tag + ".dpx";
+    f.files = {f.path};
+    if (!write_dpx(f.path, f.width, f.height, *layout)) return false;
+    // The rows as the reader finds them.
+    const FileHandle file = file_open_read(f.path.c_str());
+    DpxHeader h{};
+    const int parsed = read_dpx_header(file, &h, nullptr);
+    file_close(file);
+    f.data_offset = h.data_offset;
+    f.row_bytes = h.row_bytes;
+    f.row_stride = h.row_stride;
+    return parsed == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--peak") == 0)
         return peak_child(argv[2], std::strcmp(argv[3], "planar") == 0);
 
-    // Runs per case: fewer for the big frames. "--quick" for a fast smoke run.
-    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    // Runs per case: fewer for the big frames. "--quick" for a fast smoke run;
+    // "--only NAME" for one layout ("planar" for the planar reader).
+    bool quick = false;
+    const char* only = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) quick = true;
+        if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
+    }
     const char* tmp = std::getenv("TMPDIR");
     std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/karvelin-read-bench-XXXXXX";
     if (!::mkdtemp(folder.data())) {
@@ -223,32 +282,25 @@ int main(int argc, char** argv) {
 
     ConversionTables tables{};
     build_conversion_tables(tables);
+    start_frame_helper();
 
-    std::printf("%-6s %-9s %5s %7s %7s %7s %7s %7s %7s %7s %7s %7s\n", "format", "size", "scale",
+    std::printf("%-7s %-9s %5s %7s %7s %7s %7s %7s %7s %7s %7s %7s\n", "format", "size", "scale",
                 "whole", "rows", "off1", "off", "on", "off1/rw", "off/row", "off/whl", "on/off");
+    const int kinds = static_cast<int>(std::size(kLayouts)) + 1;
     long peaks[2] = {-1, -1};
-    for (int planar = 0; planar <= 1; ++planar) {
+    for (int kind = 0; kind < kinds; ++kind) {
+        const Layout* layout = kind < kinds - 1 ? &kLayouts[kind] : nullptr;
+        const char* name = layout ? layout->name : "planar";
+        if (only && std::strcmp(only, name) != 0) continue;
         for (int big = 0; big <= 1; ++big) {
             Frame f;
-            f.planar = planar;
-            f.width = big ? 7680 : 3840;
-            f.height = big ? 4320 : 2160;
-            const char* tag = big ? "8K" : "4K";
-            if (planar) {
-                const std::string base = folder + "/frame." + tag + ".";
-                if (!write_planes(base, f.width, f.height)) return 1;
-                f.path = base + "r";
-                f.files = {base + "r", base + "g", base + "b"};
-                f.data_offset = 0;
-                f.row_bytes = static_cast<std::size_t>(f.width) * 2;
-            } else {
-                f.path = folder + "/frame." + tag + ".dpx";
-                if (!write_dpx(f.path, f.width, f.height)) return 1;
-                f.files = {f.path};
-                f.data_offset = kDpxDataOffset;
-                f.row_bytes = static_cast<std::size_t>(f.width) * 6;
+            if (!make_frame(folder, layout, big, f)) return 1;
+            std::size_t total = 0;
+            for (const std::string& file : f.files) {
+                struct stat st;
+                if (::stat(file.c_str(), &st) != 0) return 1;
+                total += static_cast<std::size_t>(st.st_size);
             }
-            const std::size_t total = f.row_bytes * f.height * f.files.size() + kDpxDataOffset;
             std::vector<std::uint8_t> buffer(total, 1);  // touched, so no page faults in the timing
             floor_whole(f, buffer);                      // into the page cache
 
@@ -275,24 +327,26 @@ int main(int argc, char** argv) {
                 }
                 const double w = median(whole), r = median(rows), o1 = median(off1),
                              o = median(off), c = median(on);
-                std::printf("%-6s %-9s %5s %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f\n",
-                            planar ? "planar" : "dpx", big ? "7680x4320" : "3840x2160",
+                std::printf("%-7s %-9s %5s %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f %7.2f\n",
+                            name, big ? "7680x4320" : "3840x2160",
                             (const char*[]){"1/1", "1/2", "1/4", "1/8"}[shift], w, r, o1, o, c,
                             o1 / r, o / r, o / w, c / o);
                 std::fflush(stdout);
                 release_display(store);
             }
-            if (big) peaks[planar] = measure_peak(argv[0], f);
+            if (big && (kind == 0 || !layout)) peaks[layout ? 0 : 1] = measure_peak(argv[0], f);
             remove_frame(f);
         }
     }
     ::rmdir(folder.c_str());
     std::printf(
-        "\nms per frame, median of rounds run side by side. whole, rows: the two floors;\n"
-        "off1: conversion off on one thread; off, on: conversion off/on, frames shared with\n"
-        "the helper thread when large enough.\n");
+        "\nms per frame, median of rounds run side by side. whole, rows: the two floors (rows\n"
+        "reads each used row's own bytes, padding left out); off1: conversion off on one\n"
+        "thread; off, on: conversion off/on, frames shared with the helper thread when large\n"
+        "enough. Layouts: rgb/rgba/abgr, bits per sample, filled method a or b, or packed.\n");
     for (int planar = 0; planar <= 1; ++planar)
-        std::printf("peak resident, 8K %s at 1/1: %.1f MB (pixel buffer 132.7 MB)\n",
-                    planar ? "planar" : "dpx", peaks[planar] * 1024.0 / 1e6);
+        if (peaks[planar] >= 0)
+            std::printf("peak resident, 8K %s at 1/1: %.1f MB (pixel buffer 132.7 MB)\n",
+                        planar ? "planar" : "rgb16 dpx", peaks[planar] * 1024.0 / 1e6);
     return 0;
 }

@@ -1,95 +1,41 @@
-// The helper thread the readers share a frame's rows with.
+// Sharing a frame read between the calling thread and the helper thread.
 #include "core/decimate.h"
-
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
-#include <thread>
-
-int g_share_frames = 1;
 
 namespace {
 
-// One helper thread for the whole process, parked between frames. It is never
-// destroyed: it waits for work until the process ends.
-struct Helper {
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::condition_variable finished;
-    void (*task)(void*, int) = nullptr;
-    void* context = nullptr;
-    /// Set while a task is posted and not yet taken up; the poster withdraws a task
-    /// the helper has not started (so a busy machine never makes a frame wait for
-    /// the helper to be scheduled).
-    bool posted = false;
-    /// Set while the helper runs a task; the poster waits for it to clear.
-    bool running = false;
-    /// Held by the thread whose frame the helper is working on; a second reader
-    /// running at the same time on another thread does its frame alone.
-    std::mutex in_use;
-};
-
-Helper* g_helper = nullptr;
-std::once_flag g_helper_once;
-
-void helper_loop(Helper* h) {
-    std::unique_lock<std::mutex> lock(h->mutex);
-    for (;;) {
-        h->wake.wait(lock, [h] { return h->posted; });
-        h->posted = false;
-        h->running = true;
-        void (*task)(void*, int) = h->task;
-        void* context = h->context;
-        lock.unlock();
-        task(context, 1);
-        lock.lock();
-        h->running = false;
-        h->finished.notify_one();
-    }
+/// Whether a frame is worth sharing with the helper: waking it costs some
+/// microseconds, so small reads without conversion stay on one thread.
+bool share_frame(const FramePlan& plan, std::size_t bytes_per_row, bool convert) {
+    if (!g_share_frames) return false;
+    const std::size_t bytes = static_cast<std::size_t>(plan.rows_out) * bytes_per_row;
+    const std::size_t pixels = static_cast<std::size_t>(plan.rows_out) * plan.cols_out;
+    return bytes >= (std::size_t{1} << 20) || (convert && pixels >= 16384);
 }
 
 }  // namespace
 
-void start_frame_helper() {
-    std::call_once(g_helper_once, [] {
-        if (std::thread::hardware_concurrency() < 2) return;
-        auto* h = new Helper;
-        try {
-            std::thread(helper_loop, h).detach();
-            g_helper = h;
-        } catch (const std::system_error&) {
-            // No second thread: frames are read on the calling thread alone.
-            delete h;
-        }
-    });
+int begin_frame(FrameJob& job, const FrameStore& store, const ConversionTables& tables,
+                std::size_t bytes_per_row) {
+    if (plan_frame(store, job.plan) != 0 || !store.row_buffer) return -1;
+    job.simd = cpu_has_ssse3();
+    job.tables = store.convert ? &tables : nullptr;
+    job.parts = 1;
+    job.buffers[0] = store.row_buffer;
+    job.buffers[1] = nullptr;
+    job.buffer_bytes = kRowBufferBytes;
+    if (store.read_buffer) {
+        if (share_frame(job.plan, bytes_per_row, store.convert != 0)) job.parts = 2;
+        job.buffer_bytes = kReadBufferBytes / static_cast<std::size_t>(job.parts);
+        job.buffers[0] = store.read_buffer;
+        job.buffers[1] = store.read_buffer + job.buffer_bytes;
+    }
+    job.next.store(0, std::memory_order_relaxed);
+    return 0;
 }
 
-void run_two_parts(void (*task)(void*, int), void* context) {
-    Helper* h = g_helper;
-    if (!h || !h->in_use.try_lock()) {
-        task(context, 0);
-        task(context, 1);
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(h->mutex);
-        h->task = task;
-        h->context = context;
-        h->posted = true;
-    }
-    h->wake.notify_one();
-    task(context, 0);
-    std::unique_lock<std::mutex> lock(h->mutex);
-    if (h->posted) {
-        // The helper never got to it and part 0 took all the work; part 1 runs
-        // here, where it finds nothing left, so the task's promise holds.
-        h->posted = false;
-        lock.unlock();
-        task(context, 1);
-        h->in_use.unlock();
-        return;
-    }
-    h->finished.wait(lock, [h] { return !h->running; });
-    lock.unlock();
-    h->in_use.unlock();
+void run_frame(const FrameJob& job, void (*part)(void*, int), void* context) {
+    if (job.parts == 2)
+        run_two_parts(part, context);
+    else
+        part(context, 0);
 }

@@ -1,6 +1,7 @@
 // Row and column selection shared by the DPX and planar readers: which source
 // rows a decimated frame uses, where each lands in the bottom-up pixel buffer,
-// and how reads of several rows at once are grouped. Private to core/.
+// how reads of several rows at once are grouped, and how a frame's rows are
+// shared between two threads. Private to core/.
 #pragma once
 
 #include <atomic>
@@ -9,7 +10,9 @@
 #include <cstring>
 
 #include "color/bt2020.h"
+#include "core/cpu_features.h"
 #include "core/frame_store.h"
+#include "core/helper_thread.h"
 
 /// What one frame read writes: the source size, the shift, and the display rows
 /// and columns that both exist in the pixel buffer and have a source sample.
@@ -49,6 +52,19 @@ inline int plan_frame(const FrameStore& store, FramePlan& plan) {
     return 0;
 }
 
+/// The source row, counted from the top of the picture, that display row `row`
+/// (counted from the bottom) shows: rows are chosen by their distance from the
+/// bottom row, a multiple of the factor.
+inline std::int32_t source_row_from_top(const FramePlan& plan, std::int32_t row) {
+    return plan.height - 1 - row * (1 << plan.shift);
+}
+
+/// The source column that display column `column` shows: columns are chosen by
+/// their distance from the left edge.
+inline std::int32_t source_column(const FramePlan& plan, std::int32_t column) {
+    return column << plan.shift;
+}
+
 /// Splits a frame's used rows into spans and hands them out. `read_span(buffer,
 /// top, count)` must read `count` consecutive source rows starting at row `top`
 /// (counted from the top of the picture) into `buffer`; then `emit_row(buffer,
@@ -67,39 +83,15 @@ void walk_rows(const FramePlan& plan, std::int32_t span_capacity, bool read_thro
     const std::int32_t f = 1 << plan.shift;
     if (span_capacity < 1) span_capacity = 1;
     const std::int32_t per_span = read_through ? (span_capacity - 1) / f + 1 : 1;
-    // Display row d shows the source row d * f from the bottom, which is row
-    // height - 1 - d * f from the top; the top display row comes first in the file.
+    // The top display row comes first in the file.
     for (;;) {
         const std::int32_t k = next.fetch_add(1, std::memory_order_relaxed);
         const std::int32_t d = plan.rows_out - 1 - k * per_span;
         if (k >= (plan.rows_out + per_span - 1) / per_span || d < 0) return;
         const std::int32_t n = d + 1 < per_span ? d + 1 : per_span;
-        const std::int32_t top = plan.height - 1 - d * f;
-        read_span(buffer, top, (n - 1) * f + 1);
+        read_span(buffer, source_row_from_top(plan, d), (n - 1) * f + 1);
         for (std::int32_t i = 0; i < n; ++i) emit_row(buffer, i * f, d - i);
     }
-}
-
-/// Starts the helper thread the readers share frames with, once per process (no
-/// effect on a single-core machine or when no thread can be started).
-void start_frame_helper();
-
-/// Runs task(context, 0) on the calling thread and task(context, 1) on the helper
-/// thread at the same time and returns when both are done; without a helper both
-/// run here in turn.
-void run_two_parts(void (*task)(void*, int), void* context);
-
-/// 1 (the default) lets the readers share frames with the helper thread; 0 keeps
-/// every frame on the calling thread (the benchmark measures both).
-extern int g_share_frames;
-
-/// Whether a frame is worth sharing with the helper: waking it costs some
-/// microseconds, so small reads without conversion stay on one thread.
-inline bool share_frame(const FramePlan& plan, std::size_t bytes_per_row, bool convert) {
-    if (!g_share_frames) return false;
-    const std::size_t bytes = static_cast<std::size_t>(plan.rows_out) * bytes_per_row;
-    const std::size_t pixels = static_cast<std::size_t>(plan.rows_out) * plan.cols_out;
-    return bytes >= (std::size_t{1} << 20) || (convert && pixels >= 16384);
 }
 
 /// Display row `row` of the plan's pixel buffer.
@@ -116,20 +108,44 @@ inline void blank_missing(std::uint8_t* buffer, std::int64_t held, std::size_t w
         std::memset(buffer + held, 0, wanted - static_cast<std::size_t>(held));
 }
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define KARVELIN_X86_KERNELS 1
-#include <immintrin.h>
-#define KARVELIN_SSSE3 __attribute__((target("ssse3")))
-#else
-#define KARVELIN_X86_KERNELS 0
-#endif
+/// What the threads reading one frame share: the plan, a buffer for each part,
+/// and the next span to claim. Each reader keeps one in its own per-frame job.
+struct FrameJob {
+    FramePlan plan;
+    bool simd;
+    /// Set when the pixels are converted.
+    const ConversionTables* tables;
+    /// 2 when the frame is shared with the helper thread, else 1.
+    int parts;
+    /// Each part reads into its own buffer of buffer_bytes.
+    std::uint8_t* buffers[2];
+    std::size_t buffer_bytes;
+    std::atomic<std::int32_t> next{0};
+};
 
-/// True when the SSSE3 row kernels may run on this processor.
-inline bool cpu_has_ssse3() {
-#if KARVELIN_X86_KERNELS
-    static const bool has = __builtin_cpu_supports("ssse3");
-    return has;
-#else
-    return false;
-#endif
+/// Prepares `job` for reading a frame into the store: the plan, whether the frame
+/// is worth sharing with the helper thread (a read of `bytes_per_row` for each
+/// used row), and the buffers: halves of the read buffer when shared, the whole
+/// read buffer, or the row buffer when there is no read buffer. Returns -1 when
+/// there is no pixel buffer or row buffer to work with.
+int begin_frame(FrameJob& job, const FrameStore& store, const ConversionTables& tables,
+                std::size_t bytes_per_row);
+
+/// Runs part(context, 0), and part(context, 1) on the helper thread when the
+/// frame is shared. `context` is the reader's job, which begins with its FrameJob.
+void run_frame(const FrameJob& job, void (*part)(void*, int), void* context);
+
+/// Converts a finished display row when the job converts.
+inline void finish_row(const FrameJob& job, std::uint8_t* row) {
+    if (job.tables) convert_row_bgrx(*job.tables, row, job.plan.cols_out);
 }
+
+#if KARVELIN_X86_KERNELS
+/// Stores four display pixels whose byte 3 keeps what it holds: the new blue,
+/// green and red (`bgr`, zero in every byte 3) are merged under it.
+KARVELIN_SSSE3 inline void store_keeping_byte3(std::uint8_t* dst, __m128i bgr) {
+    const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_or_si128(_mm_and_si128(old, keep), bgr));
+}
+#endif

@@ -1,26 +1,77 @@
-// Reads 16-bit RGB DPX frames into the display frame store.
+// Reads DPX frames into the display frame store: the header is parsed once per
+// frame (dpx_layout.h), then every used row goes through the one row function of
+// the frame's layout.
+#include <algorithm>
 #include <cstring>
+#include <numeric>
 
 #include "core/decimate.h"
+#include "core/dpx_layout.h"
 #include "core/readers.h"
-#include "platform/platform.h"
 
 namespace {
 
-/// The header bytes the reader looks at: magic, data offset, width and height.
-constexpr std::size_t kDpxHeaderBytes = 780;
-constexpr std::size_t kBytesPerPixel = 6;
+struct DpxJob;
 
-std::uint32_t big_endian_u32(const std::uint8_t* p) {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
+/// Samples decoded together by the vector path: a multiple of every coding's
+/// step (8, 16 or 24 samples), held as six vectors of sixteen top-8-bit values.
+constexpr int kBlockSamples = 96;
+constexpr int kBlockVectors = kBlockSamples / 16;
+constexpr int kBlockGroups = kBlockSamples / 8;
 
-// Display pixels from..cols-1 of one source row: the top byte of each sample,
-// red at 6c, green at 6c + 2, blue at 6c + 4 for source column c = pixel << shift.
-void dpx_row_scalar(const std::uint8_t* src, std::uint8_t* dst, std::int32_t from,
-                    std::int32_t cols, std::int32_t shift) {
-    const std::size_t step = kBytesPerPixel << shift;
+/// Turns one buffered source row into display pixels 0 .. cols_out - 1.
+using RowFunction = void (*)(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst);
+
+/// The vector form of a coding's sample decoding. A block of kBlockSamples
+/// samples is decoded eight at a time: group g loads 16 bytes at offset[g] from
+/// the block's start, gathers each sample's two bytes holding its top 8 bits
+/// (shuffle[set[g]]) and multiplies each pair by multiply[set[g]] so that its
+/// high byte is those bits. Built from dpx_sample itself (see build_gather), so
+/// both decode alike.
+struct Gather {
+    /// Bytes of source one block spans.
+    std::int32_t block_bytes;
+    /// Set when each byte is a sample (8 bits): a block is then loaded as it is.
+    bool direct;
+    std::int32_t offset[kBlockGroups];
+    std::int32_t set[kBlockGroups];
+    std::uint8_t shuffle[3][16];
+    std::uint16_t multiply[3][8];
+};
+
+/// Per frame: which display pixels a block gives and how they are arranged.
+struct BlockPlan {
+    std::int32_t pixels;
+    /// Bytes from a block's start that its loads reach.
+    std::int32_t reach;
+    /// Which of the block's groups of eight samples hold one a display pixel shows.
+    bool needed[kBlockGroups];
+    /// At full and half size, each four display pixels j are picked from two
+    /// neighbouring vectors, first[j] and first[j] + 1, through pick[j].
+    std::int32_t outputs;
+    std::int32_t first[8];
+    std::uint8_t pick[8][2][16];
+};
+
+// One frame read, shared by the threads that work on it.
+struct DpxJob {
+    FrameJob frame;
+    FileHandle file;
+    DpxHeader header;
+    RowFunction row;
+    /// The vector decoding of the frame's coding; nullptr when rows go sample by sample.
+    const Gather* gather;
+    BlockPlan block;
+    std::int32_t span_capacity;
+};
+
+// ---- 16-bit RGB (and 12-bit filled, method A): the top byte of each sample ----
+
+// Display pixels from..cols-1 of one source row: red at 6c, green at 6c + 2,
+// blue at 6c + 4 for source column c = pixel << shift.
+void rgb16_row_scalar(const std::uint8_t* src, std::uint8_t* dst, std::int32_t from,
+                      std::int32_t cols, std::int32_t shift) {
+    const std::size_t step = std::size_t{6} << shift;
     src += static_cast<std::size_t>(from) * step;
     dst += static_cast<std::size_t>(from) * 4;
     for (std::int32_t c = from; c < cols; ++c, src += step, dst += 4) {
@@ -31,17 +82,9 @@ void dpx_row_scalar(const std::uint8_t* src, std::uint8_t* dst, std::int32_t fro
 }
 
 #if KARVELIN_X86_KERNELS
-// Byte 3 of every display pixel keeps whatever it holds: the new blue, green and
-// red are merged under it rather than stored over it.
-KARVELIN_SSSE3 inline void store_keeping_byte3(std::uint8_t* dst, __m128i bgr) {
-    const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-    const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_or_si128(_mm_and_si128(old, keep), bgr));
-}
-
 // Full size: 8 pixels (48 source bytes) per step. Returns the pixels done.
-KARVELIN_SSSE3 std::int32_t dpx_row_full_ssse3(const std::uint8_t* src, std::uint8_t* dst,
-                                               std::int32_t cols) {
+KARVELIN_SSSE3 std::int32_t rgb16_row_full_ssse3(const std::uint8_t* src, std::uint8_t* dst,
+                                                 std::int32_t cols) {
     const __m128i m0a = _mm_setr_epi8(4, 2, 0, -1, 10, 8, 6, -1, -1, 14, 12, -1, -1, -1, -1, -1);
     const __m128i m0b = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 0, -1, -1, -1, 6, 4, 2, -1);
     const __m128i m1b =
@@ -61,8 +104,8 @@ KARVELIN_SSSE3 std::int32_t dpx_row_full_ssse3(const std::uint8_t* src, std::uin
 
 // Half size: 4 pixels from every 48 source bytes (every second source pixel).
 // Stops before a step would read past the row's `row_bytes`.
-KARVELIN_SSSE3 std::int32_t dpx_row_half_ssse3(const std::uint8_t* src, std::uint8_t* dst,
-                                               std::int32_t cols, std::size_t row_bytes) {
+KARVELIN_SSSE3 std::int32_t rgb16_row_half_ssse3(const std::uint8_t* src, std::uint8_t* dst,
+                                                 std::int32_t cols, std::size_t row_bytes) {
     const __m128i ma = _mm_setr_epi8(4, 2, 0, -1, -1, 14, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     const __m128i mb = _mm_setr_epi8(-1, -1, -1, -1, 0, -1, -1, -1, 12, 10, 8, -1, -1, -1, -1, -1);
     const __m128i mc = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 8, 6, 4, -1);
@@ -81,116 +124,393 @@ KARVELIN_SSSE3 std::int32_t dpx_row_half_ssse3(const std::uint8_t* src, std::uin
 }
 #endif
 
-void dpx_row(const std::uint8_t* src, std::uint8_t* dst, std::int32_t cols, std::int32_t shift,
-             std::size_t row_bytes, bool simd) {
+void rgb16_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
+    const std::int32_t cols = job.frame.plan.cols_out;
+    const std::int32_t shift = job.frame.plan.shift;
     std::int32_t done = 0;
 #if KARVELIN_X86_KERNELS
-    if (simd && shift == 0) done = dpx_row_full_ssse3(src, dst, cols);
-    if (simd && shift == 1) done = dpx_row_half_ssse3(src, dst, cols, row_bytes);
-#else
-    (void)row_bytes;
-    (void)simd;
+    if (job.frame.simd && shift == 0) done = rgb16_row_full_ssse3(src, dst, cols);
+    if (job.frame.simd && shift == 1)
+        done = rgb16_row_half_ssse3(src, dst, cols, job.header.row_bytes);
 #endif
-    dpx_row_scalar(src, dst, done, cols, shift);
+    rgb16_row_scalar(src, dst, done, cols, shift);
 }
 
-// One frame read, shared by the threads that work on it.
-struct DpxJob {
-    FramePlan plan;
-    FileHandle file;
-    std::uint32_t data_offset;
-    std::size_t row_bytes;
-    std::int32_t span_capacity;
-    bool simd;
-    /// Set when the pixels are converted.
-    const ConversionTables* tables;
-    std::uint8_t* buffers[2];
-    std::atomic<std::int32_t> next{0};
+// ---- every other layout: the top 8 bits of each sample, through dpx_sample ----
+
+#if KARVELIN_X86_KERNELS
+// The top 8 bits of eight samples, one per 16-bit lane: the 16 bytes at `at`
+// through a shuffle and a multiply of the coding's table.
+KARVELIN_SSSE3 inline __m128i gather_eight(const std::uint8_t* at, __m128i shuffle,
+                                           __m128i multiply) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return _mm_srli_epi16(_mm_mullo_epi16(_mm_shuffle_epi8(bytes, shuffle), multiply), 8);
+}
+
+// Display pixels a whole block at a time while the row holds the block's bytes:
+// the block's samples become their top 8 bits in six vectors, from which four
+// display pixels at a time are picked (full and half size) or each pixel's
+// three bytes are taken (smaller sizes, where only the vectors holding shown
+// samples are decoded). Returns the pixels done.
+KARVELIN_SSSE3 std::int32_t coded_row_ssse3(const DpxJob& job, const std::uint8_t* src,
+                                            std::uint8_t* dst) {
+    const Gather& g = *job.gather;
+    const BlockPlan& b = job.block;
+    const DpxHeader& h = job.header;
+    const std::int32_t shift = job.frame.plan.shift;
+    const std::int32_t cols = job.frame.plan.cols_out;
+    const int components = h.components, blue = h.blue, green = h.green, red = h.red;
+    // Zeroed once: the lanes of groups not decoded are never shown, but must
+    // never be uninitialised either. Whole vectors go in and come out, so each
+    // load is served from the store before it. Bytes, not __m128i: the helper
+    // thread's stack need not be 16-byte aligned on 32-bit Windows.
+    std::uint8_t top[kBlockSamples] = {};
+    __m128i shuffles[3], multiplies[3];
+    for (int i = 0; i < 3; ++i) {
+        shuffles[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g.shuffle[i]));
+        multiplies[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g.multiply[i]));
+    }
+    auto group = [&](const std::uint8_t* block, int k) KARVELIN_SSSE3 {
+        return gather_eight(block + g.offset[k], shuffles[g.set[k]], multiplies[g.set[k]]);
+    };
+    auto put = [&](int v, __m128i value) KARVELIN_SSSE3 {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(top + 16 * v), value);
+    };
+    auto get = [&](int v) KARVELIN_SSSE3 {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 16 * v));
+    };
+    std::int32_t c = 0;
+    for (std::size_t at = 0;
+         c + b.pixels <= cols && at + static_cast<std::size_t>(b.reach) <= h.row_bytes;
+         c += b.pixels, at += static_cast<std::size_t>(g.block_bytes)) {
+        for (int v = 0; v < kBlockVectors; ++v) {
+            const bool first = b.needed[2 * v], second = b.needed[2 * v + 1];
+            if (!first && !second) continue;
+            if (g.direct) {
+                put(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at + 16 * v)));
+                continue;
+            }
+            const __m128i zero = _mm_setzero_si128();
+            put(v, _mm_packus_epi16(first ? group(src + at, 2 * v) : zero,
+                                    second ? group(src + at, 2 * v + 1) : zero));
+        }
+        std::uint8_t* out = dst + 4 * static_cast<std::size_t>(c);
+        if (shift <= 1) {
+            for (int j = 0; j < b.outputs; ++j) {
+                const int f = b.first[j];
+                const __m128i lo = _mm_shuffle_epi8(
+                    get(f), _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pick[j][0])));
+                const __m128i hi = _mm_shuffle_epi8(
+                    get(f + 1), _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pick[j][1])));
+                store_keeping_byte3(out + 16 * j, _mm_or_si128(lo, hi));
+            }
+        } else {
+            for (int p = 0; p < b.pixels; ++p) {
+                const std::uint8_t* s = top + (p << shift) * components;
+                out[4 * p] = s[blue];
+                out[4 * p + 1] = s[green];
+                out[4 * p + 2] = s[red];
+            }
+        }
+    }
+    return c;
+}
+#endif
+
+/// How a row of coding C becomes display pixels: pixel c shows source pixel
+/// c << shift, and each of its colours is the top 8 bits of that sample.
+template <DpxCoding C>
+void coded_pixels(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst, std::int32_t c) {
+    constexpr int drop = dpx_coding_bits(C) - 8;
+    const auto components = static_cast<std::size_t>(job.header.components);
+    const auto blue = static_cast<std::size_t>(job.header.blue);
+    const auto green = static_cast<std::size_t>(job.header.green);
+    const auto red = static_cast<std::size_t>(job.header.red);
+    const std::int32_t shift = job.frame.plan.shift;
+    const std::int32_t cols = job.frame.plan.cols_out;
+    for (; c < cols; ++c) {
+        const std::size_t first = (static_cast<std::size_t>(c) << shift) * components;
+        std::uint8_t* px = dst + 4 * static_cast<std::size_t>(c);
+        px[0] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + blue) >> drop);
+        px[1] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + green) >> drop);
+        px[2] = static_cast<std::uint8_t>(dpx_sample<C>(src, first + red) >> drop);
+    }
+}
+
+/// Display pixels 0 .. cols_out - 1 of a row of coding C: blocks of vectors
+/// where the processor allows, the rest pixel by pixel.
+template <DpxCoding C>
+void coded_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
+    std::int32_t c = 0;
+#if KARVELIN_X86_KERNELS
+    if (job.gather) c = coded_row_ssse3(job, src, dst);
+#endif
+    coded_pixels<C>(job, src, dst, c);
+}
+
+#if KARVELIN_X86_KERNELS
+// 10-bit RGB, filled: one pixel per word, red highest. Four words (byte-swapped
+// into lanes) become four display pixels: blue's top 8 bits start at bit `low`
+// (4 for method A, 2 for method B), green's 2 bits and red's 4 bits above
+// blue's place in the display pixel.
+KARVELIN_SSSE3 inline __m128i rgb10_bgr(__m128i words, int low) {
+    const __m128i one = _mm_set1_epi32(0xFF);
+    const __m128i blue = _mm_and_si128(_mm_srl_epi32(words, _mm_cvtsi32_si128(low)), one);
+    const __m128i green =
+        _mm_and_si128(_mm_srl_epi32(words, _mm_cvtsi32_si128(low + 2)), _mm_slli_epi32(one, 8));
+    const __m128i red =
+        _mm_and_si128(_mm_srl_epi32(words, _mm_cvtsi32_si128(low + 4)), _mm_slli_epi32(one, 16));
+    return _mm_or_si128(_mm_or_si128(blue, green), red);
+}
+
+// Full size: four pixels (16 bytes) per step; half size: every second word,
+// four pixels from 32 bytes, stopping before a step would pass `row_bytes`.
+// Returns the pixels done.
+KARVELIN_SSSE3 std::int32_t rgb10_row_ssse3(const std::uint8_t* src, std::uint8_t* dst,
+                                            std::int32_t cols, std::int32_t shift, int low,
+                                            std::size_t row_bytes) {
+    const __m128i swap = _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+    const __m128i even0 = _mm_setr_epi8(3, 2, 1, 0, 11, 10, 9, 8, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i even1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, 3, 2, 1, 0, 11, 10, 9, 8);
+    std::int32_t c = 0;
+    if (shift == 0) {
+        for (; c + 4 <= cols; c += 4) {
+            const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * c));
+            store_keeping_byte3(dst + 4 * c, rgb10_bgr(_mm_shuffle_epi8(words, swap), low));
+        }
+    } else {
+        for (; c + 4 <= cols && 8 * static_cast<std::size_t>(c) + 32 <= row_bytes; c += 4) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8 * c));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8 * c + 16));
+            const __m128i words =
+                _mm_or_si128(_mm_shuffle_epi8(a, even0), _mm_shuffle_epi8(b, even1));
+            store_keeping_byte3(dst + 4 * c, rgb10_bgr(words, low));
+        }
+    }
+    return c;
+}
+#endif
+
+/// 10-bit RGB filled (method A or B), the usual DPX: a word is a pixel, red in
+/// its highest ten bits, and blue's top 8 bits start at bit 4 (method A) or 2.
+template <DpxCoding C>
+void rgb10_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
+    constexpr int low = C == kDpx10FilledA ? 4 : 2;
+    const std::int32_t shift = job.frame.plan.shift;
+    const std::int32_t cols = job.frame.plan.cols_out;
+    std::int32_t c = 0;
+#if KARVELIN_X86_KERNELS
+    if (job.frame.simd && shift <= 1)
+        c = rgb10_row_ssse3(src, dst, cols, shift, low, job.header.row_bytes);
+#endif
+    for (; c < cols; ++c) {
+        const std::uint32_t word = dpx_be32(src + (static_cast<std::size_t>(c) << shift) * 4);
+        std::uint8_t* px = dst + 4 * static_cast<std::size_t>(c);
+        px[0] = static_cast<std::uint8_t>(word >> low);
+        px[1] = static_cast<std::uint8_t>(word >> (low + 10));
+        px[2] = static_cast<std::uint8_t>(word >> (low + 20));
+    }
+}
+
+constexpr RowFunction kCodedRows[kDpxCodings] = {
+    coded_row<kDpx16>,       coded_row<kDpx12FilledA>, coded_row<kDpx12FilledB>,
+    coded_row<kDpx12Packed>, coded_row<kDpx10FilledA>, coded_row<kDpx10FilledB>,
+    coded_row<kDpx10Packed>, coded_row<kDpx8>,
 };
+
+// Finds where the top 8 bits of each sample of a step lie by setting one bit of
+// the input at a time and watching which bit of which sample it lands in. A
+// coding whose top bits do not fit the vector form (they always do) gets none.
+bool build_gather(DpxCoding coding, Gather& g) {
+    const int drop = dpx_coding_bits(coding) - 8;
+    // A step is whole groups of samples and a multiple of 8 samples.
+    const DpxGroup group = dpx_group(coding);
+    const int step_samples = std::lcm(group.samples, 8);
+    const int step_bytes = step_samples / group.samples * group.bytes;
+    const int sets = step_samples / 8;
+    g.block_bytes = kBlockSamples / step_samples * step_bytes;
+    g.direct = step_bytes == step_samples;
+    std::uint8_t input[32] = {};
+    for (int set = 0; set < sets; ++set) {
+        int low[8], high[8], shift[8];
+        int first_byte = 32, last_byte = 0;
+        for (int lane = 0; lane < 8; ++lane) {
+            const std::size_t sample = static_cast<std::size_t>(set * 8 + lane);
+            int source_byte[8], source_bit[8];
+            for (int t = 0; t < 8; ++t) source_byte[t] = -1;
+            for (int byte = 0; byte < step_bytes; ++byte)
+                for (int bit = 0; bit < 8; ++bit) {
+                    input[byte] = static_cast<std::uint8_t>(1u << bit);
+                    const std::uint32_t value = dpx_sample_of(coding, input, sample) >> drop;
+                    for (int t = 0; t < 8; ++t)
+                        if (value == (1u << t)) source_byte[t] = byte, source_bit[t] = bit;
+                    input[byte] = 0;
+                }
+            // Top bit t must be bit shift + t of the pair (high << 8 | low).
+            low[lane] = source_byte[0];
+            shift[lane] = source_bit[0];
+            high[lane] = -1;
+            for (int t = 0; t < 8; ++t) {
+                const int at = shift[lane] + t;
+                const int byte = at < 8 ? low[lane] : high[lane] < 0 ? source_byte[t] : high[lane];
+                if (source_byte[t] < 0 || source_byte[t] != byte || source_bit[t] != at % 8)
+                    return false;
+                if (at >= 8) high[lane] = byte;
+            }
+            first_byte = std::min({first_byte, low[lane], high[lane] < 0 ? low[lane] : high[lane]});
+            last_byte = std::max({last_byte, low[lane], high[lane]});
+        }
+        if (last_byte - first_byte >= 16) return false;
+        // The 16 bytes loaded end as early as they can, so that a block near the
+        // end of a row reads no further than it must.
+        const int window = std::min(first_byte, std::max(0, last_byte - 15));
+        for (int lane = 0; lane < 8; ++lane) {
+            g.shuffle[set][2 * lane] = static_cast<std::uint8_t>(low[lane] - window);
+            g.shuffle[set][2 * lane + 1] =
+                high[lane] < 0 ? 0x80 : static_cast<std::uint8_t>(high[lane] - window);
+            g.multiply[set][lane] = static_cast<std::uint16_t>(1u << (8 - shift[lane]));
+        }
+        for (int k = set; k < kBlockGroups; k += sets) {
+            g.set[k] = set;
+            g.offset[k] = k / sets * step_bytes + window;
+        }
+    }
+    return true;
+}
+
+/// The vector decoding of `coding`, built once per process.
+const Gather* gather_for(DpxCoding coding) {
+    struct Table {
+        Gather gather[kDpxCodings];
+        bool usable[kDpxCodings];
+    };
+    static const Table table = [] {
+        Table t{};
+        for (int c = 0; c < kDpxCodings; ++c)
+            t.usable[c] = build_gather(static_cast<DpxCoding>(c), t.gather[c]);
+        return t;
+    }();
+    return table.usable[coding] ? &table.gather[coding] : nullptr;
+}
+
+// How a block's vectors become the frame's display pixels. Returns -1 when four
+// pixels' bytes would span more than two neighbouring vectors (they never do
+// for three or four samples per pixel at full or half size).
+int plan_blocks(DpxJob& job) {
+    const DpxHeader& h = job.header;
+    const Gather& g = *job.gather;
+    BlockPlan& b = job.block;
+    const std::int32_t shift = job.frame.plan.shift;
+    const int colours[3] = {h.blue, h.green, h.red};
+    b.pixels = kBlockSamples / h.components >> shift;
+    b.reach = 0;
+    for (bool& needed : b.needed) needed = false;
+    for (int p = 0; p < b.pixels; ++p)
+        for (int colour : colours) b.needed[((p << shift) * h.components + colour) / 8] = true;
+    for (int k = 0; k < kBlockGroups; ++k)
+        if (b.needed[k]) b.reach = std::max(b.reach, g.direct ? 8 * k + 16 : g.offset[k] + 16);
+    b.outputs = shift <= 1 ? b.pixels / 4 : 0;
+    for (int j = 0; j < b.outputs; ++j) {
+        int lowest = kBlockSamples, highest = 0;
+        for (int i = 0; i < 12; ++i) {
+            const int at = ((4 * j + i / 3) << shift) * h.components + colours[i % 3];
+            lowest = std::min(lowest, at);
+            highest = std::max(highest, at);
+        }
+        const int first = std::min(lowest / 16, kBlockVectors - 2);
+        if (highest / 16 > first + 1) return -1;
+        b.first[j] = first;
+        for (int byte = 0; byte < 16; ++byte) {
+            const int at = byte % 4 == 3
+                               ? -1
+                               : ((4 * j + byte / 4) << shift) * h.components + colours[byte % 4];
+            const int from = at < 0 ? -1 : at / 16 - first;
+            b.pick[j][0][byte] = from == 0 ? static_cast<std::uint8_t>(at % 16) : 0x80;
+            b.pick[j][1][byte] = from == 1 ? static_cast<std::uint8_t>(at % 16) : 0x80;
+        }
+    }
+    return 0;
+}
 
 void dpx_part(void* context, int part) {
     DpxJob& job = *static_cast<DpxJob*>(context);
-    const std::size_t row_bytes = job.row_bytes;
+    const DpxHeader& h = job.header;
+    const FramePlan& plan = job.frame.plan;
+    const auto stride = static_cast<std::int64_t>(h.row_stride);
+    std::int64_t held = 0;
     walk_rows(
-        job.plan, job.span_capacity, job.plan.shift == 0, job.next, job.buffers[part],
+        plan, job.span_capacity, plan.shift == 0, job.frame.next, job.frame.buffers[part],
         [&](std::uint8_t* buffer, std::int32_t top, std::int32_t count) {
-            const std::size_t wanted = static_cast<std::size_t>(count) * row_bytes;
-            std::int64_t held = file_read_at(
-                job.file, buffer, wanted,
-                static_cast<std::int64_t>(job.data_offset) +
-                    static_cast<std::int64_t>(top) * static_cast<std::int64_t>(row_bytes));
-            // A pixel the file holds only part of is black as well.
-            if (held > 0) held -= held % static_cast<std::int64_t>(kBytesPerPixel);
-            blank_missing(buffer, held, wanted);
+            const std::size_t wanted =
+                static_cast<std::size_t>(count - 1) * h.row_stride + h.row_bytes;
+            held = file_read_at(job.file, buffer, wanted, h.data_offset + top * stride);
         },
         [&](std::uint8_t* buffer, std::int32_t row_in_span, std::int32_t display) {
-            std::uint8_t* dst = display_row(job.plan, display);
-            dpx_row(buffer + static_cast<std::size_t>(row_in_span) * row_bytes, dst,
-                    job.plan.cols_out, job.plan.shift, row_bytes, job.simd);
-            if (job.tables) convert_row_bgrx(*job.tables, dst, job.plan.cols_out);
+            std::uint8_t* dst = display_row(plan, display);
+            job.row(job, buffer + static_cast<std::size_t>(row_in_span) * h.row_stride, dst);
+            // A file that ends early (truncated, or still being written) shows
+            // black from the first pixel whose samples it does not all hold.
+            const std::int64_t row_held = held - row_in_span * stride;
+            if (row_held < static_cast<std::int64_t>(h.row_bytes)) {
+                const std::size_t pixels =
+                    row_held > 0 ? dpx_samples_held(h.coding, static_cast<std::size_t>(row_held)) /
+                                       static_cast<std::size_t>(h.components)
+                                 : 0;
+                const std::size_t shown =
+                    (pixels + (std::size_t{1} << plan.shift) - 1) >> plan.shift;
+                for (std::size_t c = shown; c < static_cast<std::size_t>(plan.cols_out); ++c)
+                    dst[4 * c] = dst[4 * c + 1] = dst[4 * c + 2] = 0;
+            }
+            finish_row(job.frame, dst);
         });
 }
 
 }  // namespace
 
-int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& tables) {
-    const FileHandle file = file_open_read(path);
+int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& tables,
+                   ReadFailure* why) {
+    const FileHandle file = open_frame_file(path, why);
     if (file == kNoFile) return -1;
 
-    // Magic, data offset, width and height in one read. A file too short to hold
-    // them is not a frame this reader can size, so it is refused like a bad magic.
-    std::uint8_t header[kDpxHeaderBytes];
-    if (file_read_at(file, header, sizeof header, 0) != static_cast<std::int64_t>(sizeof header) ||
-        std::memcmp(header, "SDPX", 4) != 0) {
-        file_close(file);
-        return -1;
-    }
-    const std::uint32_t data_offset = big_endian_u32(header + 4);
-    const auto width = static_cast<std::int32_t>(big_endian_u32(header + 772));
-    const auto height = static_cast<std::int32_t>(big_endian_u32(header + 776));
-    const std::int64_t length = file_size(file);
-
     // Everything that makes a file unreadable is refused before the size is
-    // recorded, so a refused file never changes the store. Sizes compare as
-    // signed numbers: a width with the top bit set reads as negative.
-    if (width <= 0 || height <= 0 || width > kMaxFrameWidth || height > kMaxFrameHeight ||
-        data_offset >= 0x80000000u || length < 0 || data_offset > length) {
+    // recorded, so a refused file never changes the store.
+    DpxJob job;
+    if (read_dpx_header(file, &job.header, why) != 0) {
         file_close(file);
         return -1;
     }
-
-    if (width != store.source_width || height != store.source_height) {
-        store.source_width = width;
-        store.source_height = height;
+    const DpxHeader& h = job.header;
+    if (h.width != store.source_width || h.height != store.source_height) {
+        store.source_width = h.width;
+        store.source_height = h.height;
         store.size_recorded = 1;
         file_close(file);
         return 0;
     }
 
-    DpxJob job;
-    if (plan_frame(store, job.plan) != 0 || !store.row_buffer) {
+    if (begin_frame(job.frame, store, tables, h.row_bytes) != 0) {
         file_close(file);
-        return -1;
+        return fail_with(why, kFailNoDisplay);
     }
     job.file = file;
-    job.data_offset = data_offset;
-    job.row_bytes = static_cast<std::size_t>(width) * kBytesPerPixel;
-    job.simd = cpu_has_ssse3();
-    job.tables = store.convert ? &tables : nullptr;
-    if (store.read_buffer && share_frame(job.plan, job.row_bytes, store.convert != 0)) {
-        // Two threads, each with half of the read buffer.
-        job.buffers[0] = store.read_buffer;
-        job.buffers[1] = store.read_buffer + kReadBufferBytes / 2;
-        job.span_capacity = static_cast<std::int32_t>(kReadBufferBytes / 2 / job.row_bytes);
-        run_two_parts(dpx_part, &job);
+    job.gather = nullptr;
+    const bool rgb = h.components == 3 && h.red == 0 && h.green == 1 && h.blue == 2;
+    if (dpx_is_rgb16(h)) {
+        job.row = rgb16_row;
+    } else if (rgb && (h.coding == kDpx10FilledA || h.coding == kDpx10FilledB)) {
+        job.row = h.coding == kDpx10FilledA ? rgb10_row<kDpx10FilledA> : rgb10_row<kDpx10FilledB>;
     } else {
-        job.buffers[0] = store.read_buffer ? store.read_buffer : store.row_buffer;
-        const std::size_t capacity = store.read_buffer ? kReadBufferBytes : kRowBufferBytes;
-        job.span_capacity = static_cast<std::int32_t>(capacity / job.row_bytes);
-        dpx_part(&job, 0);
+        job.row = kCodedRows[h.coding];
+        if (job.frame.simd) job.gather = gather_for(h.coding);
+        if (job.gather && plan_blocks(job) != 0) job.gather = nullptr;
     }
+    // Rows a buffer holds: the last one needs its samples only, not its padding.
+    job.span_capacity =
+        static_cast<std::int32_t>((job.frame.buffer_bytes - h.row_bytes) / h.row_stride + 1);
+    run_frame(job.frame, dpx_part, &job);
 
     store.size_recorded = 0;
+    store.dpx_row_stride = static_cast<std::int64_t>(h.row_stride);
     file_close(file);
     return 0;
 }

@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "core/decimate.h"
 #include "platform/platform.h"
 
 namespace {
@@ -44,9 +43,6 @@ int reallocate_display(FrameStore& store) {
         // The larger read buffer only speeds up full-size reads; without it the
         // readers go row by row through the row buffer.
         store.read_buffer = static_cast<std::uint8_t*>(heap_alloc_zeroed(kReadBufferBytes));
-        // Each half of the read buffer serves one of the two threads a frame is
-        // shared between; the helper thread starts with it, once.
-        if (store.read_buffer) start_frame_helper();
     }
 
     // A frame smaller than the factor decimates to nothing; it still gets a

@@ -30,8 +30,8 @@ struct BitmapInfo {
 static_assert(sizeof(BitmapInfo) == 44, "BITMAPINFO with one colour entry is 44 bytes");
 
 /// Bytes in the row buffer: one row of the widest accepted frame, 7680 pixels of
-/// 6 bytes, or three planes of 7680 two-byte samples.
-constexpr std::size_t kRowBufferBytes = 46080;
+/// 8 bytes (16-bit RGBA DPX), or three planes of 7680 two-byte samples.
+constexpr std::size_t kRowBufferBytes = 61440;
 /// Widest and tallest frame the readers accept.
 constexpr std::int32_t kMaxFrameWidth = 7680;
 constexpr std::int32_t kMaxFrameHeight = 4320;
@@ -60,11 +60,18 @@ struct FrameStore {
     /// by a reader that read the frame. Lets the loader read the frame again even
     /// when the new size decimates to the same display size.
     std::int32_t size_recorded = 0;
+    /// Bytes from one row to the next in the last DPX frame read, padding
+    /// included; 0 before any. The read-ahead hints the next frame's rows with it.
+    std::int64_t dpx_row_stride = 0;
 };
 
 /// Display width and height: the header's biWidth and biHeight.
-inline std::int32_t display_width(const FrameStore& store) { return store.bitmap.header.biWidth; }
-inline std::int32_t display_height(const FrameStore& store) { return store.bitmap.header.biHeight; }
+inline std::int32_t display_width(const FrameStore& store) {
+    return store.bitmap.header.biWidth;
+}
+inline std::int32_t display_height(const FrameStore& store) {
+    return store.bitmap.header.biHeight;
+}
 
 /// Brings the header and the pixel buffer in line with the source size and shift:
 /// releases the old buffer, rewrites the header, allocates a zero-filled buffer,

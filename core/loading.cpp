@@ -15,38 +15,36 @@ void show_error(Viewer& viewer, const char* message) {
     std::fprintf(stderr, "%s: %s\n", kErrorCaption, message);
 }
 
-int load_current_frame(Viewer& viewer) {
+int load_current_frame(Viewer& viewer, ReadFailure* why) {
     Sequence& seq = viewer.seq;
     FrameStore& store = viewer.store;
     // The flag then says what this read did, whatever an earlier one left.
     store.size_recorded = 0;
-    if (seq.current_frame < 0 || seq.current_frame >= seq.frame_count || !seq.frame_list) return -1;
-    if (seq.name_slot < 0 || seq.name_slot >= kPathMax) return -1;
-
-    const char* name = frame_name(seq, seq.current_frame);
-    const std::size_t length = strnlen(name, static_cast<std::size_t>(seq.longest_name) + 1);
-    // The folder part stays; a name that would not fit beside it is not loaded
-    // rather than cut short into the name of some other file.
-    if (static_cast<std::size_t>(seq.name_slot) + length + 1 > sizeof seq.current_path) return -1;
-    std::memcpy(seq.current_path + seq.name_slot, name, length);
-    seq.current_path[seq.name_slot + length] = '\0';
+    if (seq.current_frame < 0 || seq.current_frame >= seq.frame_count || !seq.frame_list)
+        return fail_with(why, kFailFrameOutOfRange);
+    // The folder part stays; a name that would not fit beside it is not loaded.
+    if (frame_path(seq, seq.current_frame, seq.current_path) != 0)
+        return fail_with(why, kFailNameTooLong);
 
     if (seq.source_format == kFormatDpx)
-        return read_dpx_frame(seq.current_path, store, viewer.tables);
-    return read_planar_frame(seq.current_path, store, viewer.tables);
+        return read_dpx_frame(seq.current_path, store, viewer.tables, why);
+    return read_planar_frame(seq.current_path, store, viewer.tables, why);
 }
 
 void open_sequence(Viewer& viewer) {
     // Whatever a failed discovery leaves, no size is pending for the caller's check.
     viewer.store.size_recorded = 0;
     const char* message = kMsgCantOpen;
+    ReadFailure why = kFailNoMatch;
     if (discover_sequence(viewer.seq) == 0) {
-        if (load_current_frame(viewer) == 0) {
+        why = kFailCannotOpen;
+        if (load_current_frame(viewer, &why) == 0) {
             viewer.play.step = 0;
             return;
         }
         message = kMsgInvalidImage;
     }
+    std::fprintf(stderr, "karvelin: %s: %s\n", viewer.seq.current_path, read_failure_text(why));
     // Closed before the box: its modal loop still delivers timer ticks and paints,
     // which must find no sequence to step through and the previous picture.
     viewer.seq.frame_count = 0;

@@ -4,6 +4,7 @@
 #include "color/bt2020.h"
 #include "core/frame_store.h"
 #include "core/playback.h"
+#include "core/read_failure.h"
 #include "core/sequence.h"
 
 /// The two error texts the viewer shows, and their caption.
@@ -29,12 +30,14 @@ void show_error(Viewer& viewer, const char* message);
 
 /// Copies the current frame's name into the current path and reads it with the
 /// sequence's reader. Returns the reader's result, -1 when the current frame is
-/// outside the list or its name does not fit the path. Reports nothing.
-int load_current_frame(Viewer& viewer);
+/// outside the list or its name does not fit the path, and then says why in
+/// *why when given. Reports nothing.
+int load_current_frame(Viewer& viewer, ReadFailure* why = nullptr);
 
 /// Discovers the sequence of the path in the current path and loads its chosen
-/// frame; on failure shows "Can't open file!" or "Invalid image file!" and closes
-/// the sequence. The step is 0 afterwards either way.
+/// frame; on failure shows "Can't open file!" or "Invalid image file!", writes
+/// "karvelin: <path>: <reason>" on standard error and closes the sequence. The
+/// step is 0 afterwards either way.
 void open_sequence(Viewer& viewer);
 
 /// True when the source size at the current shift equals the display size.

@@ -7,17 +7,15 @@
 
 namespace {
 
-constexpr std::size_t kBytesPerSample = 2;
-
-// Bits 11..4 of a big-endian 12-bit sample whose bytes are h, l.
+// Bits 11..4 of a sample: its top 8 bits.
 inline std::uint8_t sample8(const std::uint8_t* s) {
-    return static_cast<std::uint8_t>(((s[0] << 4) & 0xFF) | (s[1] >> 4));
+    return static_cast<std::uint8_t>(planar_sample(s) >> 4);
 }
 
 void planar_row_scalar(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t* b,
                        std::uint8_t* dst, std::int32_t from, std::int32_t cols,
                        std::int32_t shift) {
-    const std::size_t step = kBytesPerSample << shift;
+    const std::size_t step = static_cast<std::size_t>(kPlanarSampleBytes) << shift;
     const std::size_t at = static_cast<std::size_t>(from) * step;
     r += at;
     g += at;
@@ -38,12 +36,6 @@ KARVELIN_SSSE3 inline __m128i samples8(const std::uint8_t* s) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
     return _mm_and_si128(_mm_or_si128(_mm_slli_epi16(x, 4), _mm_srli_epi16(x, 12)),
                          _mm_set1_epi16(0xFF));
-}
-
-KARVELIN_SSSE3 inline void store_keeping_byte3(std::uint8_t* dst, __m128i bgr) {
-    const __m128i keep = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-    const __m128i old = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dst));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_or_si128(_mm_and_si128(old, keep), bgr));
 }
 
 // Eight pixels from eight bytes per plane (in the low halves) to 32 display bytes.
@@ -110,25 +102,21 @@ void close_planes(const FileHandle* planes, int count) {
 
 // One frame read, shared by the threads that work on it.
 struct PlanarJob {
-    FramePlan plan;
+    FrameJob frame;
     FileHandle planes[3];
     std::size_t row_bytes;
     std::int32_t span_capacity;
     /// Bytes from one plane's rows to the next in a buffer.
     std::size_t plane_bytes;
-    bool simd;
-    /// Set when the pixels are converted.
-    const ConversionTables* tables;
-    std::uint8_t* buffers[2];
-    std::atomic<std::int32_t> next{0};
 };
 
 void planar_part(void* context, int part) {
     PlanarJob& job = *static_cast<PlanarJob*>(context);
+    const FramePlan& plan = job.frame.plan;
     const std::size_t row_bytes = job.row_bytes;
     const std::size_t plane_bytes = job.plane_bytes;
     walk_rows(
-        job.plan, job.span_capacity, job.plan.shift == 0, job.next, job.buffers[part],
+        plan, job.span_capacity, plan.shift == 0, job.frame.next, job.frame.buffers[part],
         [&](std::uint8_t* buffer, std::int32_t top, std::int32_t count) {
             const std::size_t wanted = static_cast<std::size_t>(count) * row_bytes;
             const std::int64_t at =
@@ -141,36 +129,52 @@ void planar_part(void* context, int part) {
                     file_read_at(job.planes[p], buffer + p * plane_bytes, wanted, at);
                 if (n < held) held = n;
             }
-            if (held > 0) held -= held % static_cast<std::int64_t>(kBytesPerSample);
+            if (held > 0) held -= held % kPlanarSampleBytes;
             for (int p = 0; p < 3; ++p) blank_missing(buffer + p * plane_bytes, held, wanted);
         },
         [&](std::uint8_t* buffer, std::int32_t row_in_span, std::int32_t display) {
             const std::uint8_t* src = buffer + static_cast<std::size_t>(row_in_span) * row_bytes;
-            std::uint8_t* dst = display_row(job.plan, display);
-            planar_row(src, src + plane_bytes, src + 2 * plane_bytes, dst, job.plan.cols_out,
-                       job.plan.shift, row_bytes, job.simd);
-            if (job.tables) convert_row_bgrx(*job.tables, dst, job.plan.cols_out);
+            std::uint8_t* dst = display_row(plan, display);
+            planar_row(src, src + plane_bytes, src + 2 * plane_bytes, dst, plan.cols_out,
+                       plan.shift, row_bytes, job.frame.simd);
+            finish_row(job.frame, dst);
         });
 }
 
 }  // namespace
 
-int read_planar_frame(char* path, FrameStore& store, const ConversionTables& tables) {
+const char* planar_plane_letters(const char* path, std::size_t length) {
+    // Planes follow the case of the chosen file's letter: on a case-sensitive
+    // file system "clip.4K.R" has siblings ".G" and ".B", not ".g" and ".b".
+    const char last = path[length - 1];
+    return (last >= 'A' && last <= 'Z') ? "RGB" : "rgb";
+}
+
+int planar_frame_size(const char* path, std::size_t length, const FrameStore& store,
+                      std::int32_t* width, std::int32_t* height) {
     // The size tag sits in the last four characters ("4K.r"); a shorter path has
     // none and is refused without looking before its start.
-    const std::size_t length = std::strlen(path);
     if (length < 4 || path[length - 3] != 'K') return -1;
-
     const char tag = path[length - 4];
-    std::int32_t width = store.source_width;
-    std::int32_t height = store.source_height;
+    *width = store.source_width;
+    *height = store.source_height;
     if (tag == '4') {
-        width = 3840;
-        height = 2160;
+        *width = 3840;
+        *height = 2160;
     } else if (tag == '8') {
-        width = 7680;
-        height = 4320;
+        *width = 7680;
+        *height = 4320;
     }
+    return 0;
+}
+
+int read_planar_frame(char* path, FrameStore& store, const ConversionTables& tables,
+                      ReadFailure* why) {
+    const std::size_t length = std::strlen(path);
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    if (planar_frame_size(path, length, store, &width, &height) != 0)
+        return fail_with(why, kFailPlanarName);
     if (width != store.source_width || height != store.source_height) {
         store.source_width = width;
         store.source_height = height;
@@ -178,48 +182,35 @@ int read_planar_frame(char* path, FrameStore& store, const ConversionTables& tab
         return 0;
     }
 
-    // Planes follow the case of the chosen file's letter: on a case-sensitive
-    // file system "clip.4K.R" has siblings ".G" and ".B", not ".g" and ".b".
-    const char last = path[length - 1];
-    const char* letters = (last >= 'A' && last <= 'Z') ? "RGB" : "rgb";
+    const char* letters = planar_plane_letters(path, length);
     FileHandle planes[3];
     for (int p = 0; p < 3; ++p) {
         path[length - 1] = letters[p];
-        planes[p] = file_open_read(path);
+        ReadFailure failure = kFailCannotOpen;
+        planes[p] = open_frame_file(path, &failure);
         if (planes[p] == kNoFile) {
             close_planes(planes, p);
-            return -1;
+            return fail_with(why, failure == kFailNoSuchFile ? kFailMissingPlane : failure);
         }
     }
 
     PlanarJob job;
+    job.row_bytes = static_cast<std::size_t>(planar_row_bytes(width));
     // The sizes other tags keep may come from a DPX frame; the row buffer holds
     // three plane rows only up to the widest accepted frame.
-    if (plan_frame(store, job.plan) != 0 || !store.row_buffer || width > kMaxFrameWidth ||
-        height > kMaxFrameHeight) {
+    if (width > kMaxFrameWidth || height > kMaxFrameHeight) {
         close_planes(planes, 3);
-        return -1;
+        return fail_with(why, kFailSizeOutOfRange);
+    }
+    if (begin_frame(job.frame, store, tables, 3 * job.row_bytes) != 0) {
+        close_planes(planes, 3);
+        return fail_with(why, kFailNoDisplay);
     }
     std::memcpy(job.planes, planes, sizeof planes);
-    job.row_bytes = static_cast<std::size_t>(width) * kBytesPerSample;
-    job.simd = cpu_has_ssse3();
-    job.tables = store.convert ? &tables : nullptr;
-    std::size_t capacity = kRowBufferBytes;
-    int parts = 1;
-    job.buffers[0] = store.row_buffer;
-    if (store.read_buffer) {
-        parts = share_frame(job.plan, 3 * job.row_bytes, store.convert != 0) ? 2 : 1;
-        capacity = kReadBufferBytes / parts;
-        job.buffers[0] = store.read_buffer;
-        job.buffers[1] = store.read_buffer + capacity;
-    }
     // Each buffer holds the same rows of the three planes one after the other.
-    job.span_capacity = static_cast<std::int32_t>(capacity / 3 / job.row_bytes);
+    job.span_capacity = static_cast<std::int32_t>(job.frame.buffer_bytes / 3 / job.row_bytes);
     job.plane_bytes = static_cast<std::size_t>(job.span_capacity) * job.row_bytes;
-    if (parts == 2)
-        run_two_parts(planar_part, &job);
-    else
-        planar_part(&job, 0);
+    run_frame(job.frame, planar_part, &job);
 
     store.size_recorded = 0;
     close_planes(planes, 3);

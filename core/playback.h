@@ -26,6 +26,10 @@ struct Playback {
 /// Applies a key press to the step and says what to do with the timer.
 KeyResult key_pressed(Playback& play, const Sequence& seq, int virtual_key);
 
-/// Moves the current frame by the step, jumping to the other end of the list when
-/// it runs past one.
+/// Index of the frame the next timer tick moves to: the current frame moved by
+/// the step, jumping to the other end of the list when it runs past one. -1 when
+/// no sequence is open or the step is 0 (the tick then moves nowhere).
+std::int32_t next_frame_index(const Sequence& seq, const Playback& play);
+
+/// Moves the current frame to next_frame_index; to 0 when no sequence is open.
 void timer_tick(Sequence& seq, const Playback& play);

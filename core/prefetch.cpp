@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "core/readers.h"
 #include "platform/platform.h"
 
 namespace {
@@ -39,28 +40,6 @@ std::int32_t hint_file(const char* path, std::int32_t height, std::int64_t row_b
 }
 
 }  // namespace
-
-std::int32_t next_frame_index(const Sequence& seq, const Playback& play) {
-    if (seq.frame_count <= 0 || play.step == 0) return -1;
-    // The same jump to the other end as timer_tick, computed without moving.
-    std::int64_t next = static_cast<std::int64_t>(seq.current_frame) + play.step;
-    if (next < 0) next = seq.frame_count - 1;
-    if (next >= seq.frame_count) next = 0;
-    return static_cast<std::int32_t>(next);
-}
-
-int frame_path(const Sequence& seq, std::int32_t index, char* out) {
-    if (!seq.frame_list || index < 0 || index >= seq.frame_count) return -1;
-    if (seq.name_slot < 0 || seq.name_slot >= kPathMax) return -1;
-    const char* name = frame_name(seq, index);
-    const std::size_t length = strnlen(name, static_cast<std::size_t>(seq.longest_name) + 1);
-    if (static_cast<std::size_t>(seq.name_slot) + length + 1 > static_cast<std::size_t>(kPathMax))
-        return -1;
-    std::memcpy(out, seq.current_path, static_cast<std::size_t>(seq.name_slot));
-    std::memcpy(out + seq.name_slot, name, length);
-    out[seq.name_slot + length] = '\0';
-    return 0;
-}
 
 std::int32_t needed_row_ranges(std::int64_t file_bytes, std::int32_t height, std::int64_t row_bytes,
                                std::int32_t shift, RangeVisitor visit, void* context) {
@@ -108,21 +87,19 @@ std::int32_t prefetch_frame(const char* path, std::int32_t source_format, const 
     const std::int32_t height = store.source_height;
     if (!path || width <= 0 || height <= 0) return -1;
     if (source_format == kFormatDpx)
-        return hint_file(path, height, static_cast<std::int64_t>(width) * 6, store.shift, true,
-                         extent);
+        return hint_file(path, height, store.dpx_row_stride, store.shift, true, extent);
 
-    // Planar: the three plane files, with the letter case of the given one.
+    // Planar: the three plane files, found as the reader finds them.
     char plane[kPathMax];
     const std::size_t length = strnlen(path, kPathMax);
     if (length == 0 || length >= static_cast<std::size_t>(kPathMax)) return -1;
     std::memcpy(plane, path, length + 1);
-    const char last = plane[length - 1];
-    const char* letters = (last >= 'A' && last <= 'Z') ? "RGB" : "rgb";
+    const char* letters = planar_plane_letters(plane, length);
     std::int32_t runs = -1;
     for (int p = 0; p < 3; ++p) {
         plane[length - 1] = letters[p];
-        const std::int32_t n = hint_file(plane, height, static_cast<std::int64_t>(width) * 2,
-                                         store.shift, false, extent);
+        const std::int32_t n =
+            hint_file(plane, height, planar_row_bytes(width), store.shift, false, extent);
         if (n >= 0) runs = (runs < 0 ? 0 : runs) + n;
     }
     return runs;

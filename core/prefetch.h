@@ -19,16 +19,6 @@ enum PrefetchExtent {
 /// The read-ahead extent prefetch_next_frame uses.
 constexpr PrefetchExtent kDefaultPrefetchExtent = kPrefetchNeededRows;
 
-/// Index of the frame the next timer tick will load: the current frame moved by
-/// the step, jumping to the other end past either end exactly as timer_tick
-/// does. -1 when no sequence is open or the step is 0.
-std::int32_t next_frame_index(const Sequence& seq, const Playback& play);
-
-/// Writes the path of frame `index` (the current path with that frame's name in
-/// the name slot) to `out` (kPathMax bytes). Returns 0, or -1 when the index is
-/// outside the list or the name does not fit.
-int frame_path(const Sequence& seq, std::int32_t index, char* out);
-
 /// Called with each run of bytes, (offset, length), a read of the frame needs.
 using RangeVisitor = void (*)(void* context, std::int64_t offset, std::int64_t length);
 
@@ -42,8 +32,9 @@ std::int32_t needed_row_ranges(std::int64_t file_bytes, std::int32_t height, std
                                std::int32_t shift, RangeVisitor visit, void* context);
 
 /// Hints the frame at `path` (any plane's name for planar frames) for a read at
-/// the store's source size and shift. Returns the number of byte runs hinted,
-/// -1 when the file(s) could not be looked at.
+/// the store's source size and shift, with the row length of the last DPX frame
+/// read (the whole file before any). Returns the number of byte runs hinted, -1
+/// when the file(s) could not be looked at.
 std::int32_t prefetch_frame(const char* path, std::int32_t source_format, const FrameStore& store,
                             PrefetchExtent extent);
 

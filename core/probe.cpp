@@ -1,70 +1,74 @@
-// The pixel probe: the readers' row and column choice run backwards for one
-// display pixel, and one small positional read per plane of the stored samples.
+// The pixel probe: the readers' row plan maps display to source, and the readers'
+// own header parsing and sample decoding give the stored values.
 #include "core/probe.h"
 
 #include <cstring>
 
+#include "core/decimate.h"
+#include "core/dpx_layout.h"
+#include "core/readers.h"
 #include "core/sequence.h"
-#include "platform/platform.h"
 
 namespace {
 
-std::uint32_t big_endian_u32(const std::uint8_t* p) {
-    return (static_cast<std::uint32_t>(p[0]) << 24) | (static_cast<std::uint32_t>(p[1]) << 16) |
-           (static_cast<std::uint32_t>(p[2]) << 8) | static_cast<std::uint32_t>(p[3]);
-}
-
-/// Reads `count` bytes at `offset` of the file at `path`; 0 when all came.
-int read_exactly(const char* path, std::int64_t offset, std::uint8_t* out, std::size_t count) {
-    const FileHandle file = file_open_read(path);
-    if (file == kNoFile) return -1;
-    const std::int64_t got = file_read_at(file, out, count, offset);
-    file_close(file);
-    return got == static_cast<std::int64_t>(count) ? 0 : -1;
-}
-
+// Sample values of DPX pixel (x, y), read from the whole groups of samples
+// (dpx_group) that hold them.
 int read_dpx_values(const char* path, const FrameStore& store, std::int32_t x, std::int32_t y,
                     SourceValues* out) {
-    std::uint8_t header[780];
-    if (read_exactly(path, 0, header, sizeof header) != 0) return -1;
-    if (std::memcmp(header, "SDPX", 4) != 0) return -1;
-    const std::uint32_t data_offset = big_endian_u32(header + 4);
-    const std::uint32_t width = big_endian_u32(header + 772);
-    const std::uint32_t height = big_endian_u32(header + 776);
-    if (width != static_cast<std::uint32_t>(store.source_width) ||
-        height != static_cast<std::uint32_t>(store.source_height) || data_offset >= 0x80000000u)
-        return -1;
-    std::uint8_t rgb[6];
-    const std::int64_t at = data_offset + (static_cast<std::int64_t>(y) * width + x) * 6;
-    if (read_exactly(path, at, rgb, sizeof rgb) != 0) return -1;
-    out->red = static_cast<std::uint32_t>(rgb[0] << 8 | rgb[1]);
-    out->green = static_cast<std::uint32_t>(rgb[2] << 8 | rgb[3]);
-    out->blue = static_cast<std::uint32_t>(rgb[4] << 8 | rgb[5]);
-    out->bits = 16;
-    return 0;
+    const FileHandle file = file_open_read(path);
+    if (file == kNoFile) return -1;
+    DpxHeader h;
+    int result = -1;
+    if (read_dpx_header(file, &h, nullptr) == 0 && h.width == store.source_width &&
+        h.height == store.source_height) {
+        const std::size_t first = static_cast<std::size_t>(x) * h.components;
+        const DpxGroup group = dpx_group(h.coding);
+        const auto group_samples = static_cast<std::size_t>(group.samples);
+        const auto group_bytes = static_cast<std::size_t>(group.bytes);
+        const std::size_t base = first / group_samples * group_samples;
+        const std::size_t begin = base / group_samples * group_bytes;
+        const std::size_t end_samples = first + static_cast<std::size_t>(h.components);
+        std::size_t end = (end_samples + group_samples - 1) / group_samples * group_bytes;
+        if (end > h.row_bytes) end = h.row_bytes;
+        std::uint8_t bytes[64];
+        const std::int64_t at = h.data_offset + static_cast<std::int64_t>(y) * h.row_stride + begin;
+        if (end - begin <= sizeof bytes &&
+            file_read_at(file, bytes, end - begin, at) == static_cast<std::int64_t>(end - begin)) {
+            const std::size_t k = first - base;
+            out->red = dpx_sample_of(h.coding, bytes, k + h.red);
+            out->green = dpx_sample_of(h.coding, bytes, k + h.green);
+            out->blue = dpx_sample_of(h.coding, bytes, k + h.blue);
+            out->bits = dpx_coding_bits(h.coding);
+            result = 0;
+        }
+    }
+    file_close(file);
+    return result;
 }
 
+// Sample values of planar pixel (x, y): one sample from each plane file.
 int read_planar_values(const char* path, const FrameStore& store, std::int32_t x, std::int32_t y,
                        SourceValues* out) {
-    char plane[kPathMax];
     const std::size_t length = strnlen(path, kPathMax);
-    if (length < 4 || length >= static_cast<std::size_t>(kPathMax) || path[length - 3] != 'K')
+    std::int32_t width = 0, height = 0;
+    if (length == 0 || length >= static_cast<std::size_t>(kPathMax) ||
+        planar_frame_size(path, length, store, &width, &height) != 0 ||
+        width != store.source_width || height != store.source_height)
         return -1;
-    // The size tag says the frame's size; the file must still be the one shown.
-    const char tag = path[length - 4];
-    if ((tag == '4' && (store.source_width != 3840 || store.source_height != 2160)) ||
-        (tag == '8' && (store.source_width != 7680 || store.source_height != 4320)))
-        return -1;
+    char plane[kPathMax];
     std::memcpy(plane, path, length + 1);
-    const char last = plane[length - 1];
-    const char* letters = (last >= 'A' && last <= 'Z') ? "RGB" : "rgb";
-    const std::int64_t at = (static_cast<std::int64_t>(y) * store.source_width + x) * 2;
+    const char* letters = planar_plane_letters(plane, length);
+    const std::int64_t at = y * planar_row_bytes(width) + x * kPlanarSampleBytes;
     std::uint32_t values[3];
     for (int p = 0; p < 3; ++p) {
         plane[length - 1] = letters[p];
-        std::uint8_t sample[2];
-        if (read_exactly(plane, at, sample, sizeof sample) != 0) return -1;
-        values[p] = static_cast<std::uint32_t>((sample[0] << 8 | sample[1]) & 0x0FFF);
+        const FileHandle file = file_open_read(plane);
+        if (file == kNoFile) return -1;
+        std::uint8_t sample[kPlanarSampleBytes];
+        const std::int64_t got = file_read_at(file, sample, sizeof sample, at);
+        file_close(file);
+        if (got != static_cast<std::int64_t>(sizeof sample)) return -1;
+        values[p] = planar_sample(sample);
     }
     out->red = values[0];
     out->green = values[1];
@@ -77,28 +81,19 @@ int read_planar_values(const char* path, const FrameStore& store, std::int32_t x
 
 int display_to_source(const FrameStore& store, std::int32_t display_x, std::int32_t display_y,
                       std::int32_t* source_x, std::int32_t* source_y) {
-    if (store.shift < 0 || store.shift > 3 || store.source_width <= 0 || store.source_height <= 0)
-        return -1;
-    const std::int32_t f = 1 << store.shift;
-    // As the readers choose: columns 0, f, 2f ... from the left, rows 0, f, 2f ...
-    // from the bottom, as many as the display holds.
-    const std::int32_t cols = (store.source_width - 1) / f + 1;
-    const std::int32_t rows = (store.source_height - 1) / f + 1;
-    const std::int32_t dw = display_width(store);
-    const std::int32_t dh = display_height(store);
-    const std::int32_t row_from_bottom = dh - 1 - display_y;
-    if (display_x < 0 || display_x >= dw || display_x >= cols || row_from_bottom < 0 ||
-        row_from_bottom >= dh || row_from_bottom >= rows)
-        return -1;
-    *source_x = display_x * f;
-    *source_y = store.source_height - 1 - row_from_bottom * f;
+    FramePlan plan;
+    if (plan_frame(store, plan) != 0) return -1;
+    // The pixel buffer is bottom-up: display row 0 is the bottom line.
+    const std::int32_t row = display_height(store) - 1 - display_y;
+    if (display_x < 0 || display_x >= plan.cols_out || row < 0 || row >= plan.rows_out) return -1;
+    *source_x = source_column(plan, display_x);
+    *source_y = source_row_from_top(plan, row);
     return 0;
 }
 
 int read_source_values(const char* path, std::int32_t source_format, const FrameStore& store,
                        std::int32_t x, std::int32_t y, SourceValues* out) {
-    if (path == nullptr || out == nullptr || x < 0 || y < 0 || x >= store.source_width ||
-        y >= store.source_height)
+    if (!path || !out || x < 0 || y < 0 || x >= store.source_width || y >= store.source_height)
         return -1;
     if (source_format == kFormatDpx) return read_dpx_values(path, store, x, y, out);
     return read_planar_values(path, store, x, y, out);

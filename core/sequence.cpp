@@ -177,3 +177,19 @@ void release_sequence(Sequence& seq) {
     seq.longest_name = 0;
     seq.current_frame = 0;
 }
+
+int frame_path(const Sequence& seq, std::int32_t index, char* out) {
+    if (!seq.frame_list || index < 0 || index >= seq.frame_count) return -1;
+    if (seq.name_slot < 0 || seq.name_slot >= kPathMax) return -1;
+    const char* name = frame_name(seq, index);
+    const std::size_t length = strnlen(name, static_cast<std::size_t>(seq.longest_name) + 1);
+    if (static_cast<std::size_t>(seq.name_slot) + length + 1 > static_cast<std::size_t>(kPathMax))
+        return -1;
+    // Loading writes the name into the current path itself; the folder part is
+    // then already in place.
+    if (out != seq.current_path)
+        std::memcpy(out, seq.current_path, static_cast<std::size_t>(seq.name_slot));
+    std::memcpy(out + seq.name_slot, name, length);
+    out[seq.name_slot + length] = '\0';
+    return 0;
+}

@@ -47,5 +47,11 @@ inline const char* frame_name(const Sequence& seq, int index) {
     return seq.frame_list + static_cast<long>(index) * (seq.longest_name + 1);
 }
 
+/// Writes the path of frame `index`, the current path with that frame's name in
+/// the name slot, to `out` (kPathMax bytes; may be the current path itself).
+/// Returns 0, or -1 when the index is outside the list or the name would not fit
+/// beside the folder part (it is never cut short into some other file's name).
+int frame_path(const Sequence& seq, std::int32_t index, char* out);
+
 /// Releases the frame list (process exit and tests).
 void release_sequence(Sequence& seq);

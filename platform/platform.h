@@ -27,24 +27,24 @@ constexpr bool kNamesCanHoldQuotes = true;
 using FileHandle = std::intptr_t;
 constexpr FileHandle kNoFile = -1;
 
+/// Why file_open_read refused a path.
+enum FileOpenFailure {
+    kOpenNoSuchFile,
+    /// A folder, FIFO, socket, device or anything else that is not a file on disk.
+    kOpenNotRegularFile,
+    kOpenDenied,
+    kOpenFailed,
+};
+
 /// Opens a regular file for reading, shared for reading, with a sequential-access
 /// hint. Anything that is not a regular file (a folder, FIFO, socket or device) is
-/// refused without blocking. Returns kNoFile on failure.
-FileHandle file_open_read(const char* path);
+/// refused without blocking. Returns kNoFile on failure, and then says why in
+/// *why when `why` is given.
+FileHandle file_open_read(const char* path, FileOpenFailure* why = nullptr);
 
-/// Reads up to `count` bytes at the current position, retrying short reads until
-/// `count` bytes or the end of the file. Returns the bytes read (0 at the end) or -1.
-std::int64_t file_read(FileHandle file, void* buffer, std::size_t count);
-
-/// Reads up to `count` bytes at absolute `offset` without moving the position,
-/// retrying short reads. Returns the bytes read or -1.
+/// Reads up to `count` bytes at absolute `offset`, retrying short reads. Safe to
+/// call from two threads on one file. Returns the bytes read or -1.
 std::int64_t file_read_at(FileHandle file, void* buffer, std::size_t count, std::int64_t offset);
-
-/// Moves the position to `offset` from the start. Returns 0 or -1.
-int file_seek_set(FileHandle file, std::int64_t offset);
-
-/// Moves the position by `delta` bytes. Returns 0 or -1.
-int file_seek_cur(FileHandle file, std::int64_t delta);
 
 /// Size of the open file in bytes, or -1.
 std::int64_t file_size(FileHandle file);
@@ -52,12 +52,8 @@ std::int64_t file_size(FileHandle file);
 /// Closes a file opened by file_open_read; kNoFile is ignored.
 void file_close(FileHandle file);
 
-/// Asks the system to start reading `length` bytes at `offset` of the file at `path`
+/// Asks the system to start reading `length` bytes at `offset` of an open file
 /// into its cache, without waiting (a hint; failures are ignored).
-void file_prefetch(const char* path, std::int64_t offset, std::int64_t length);
-
-/// Like file_prefetch, for a file already open: many ranges of one file cost one
-/// open instead of one each.
 void file_prefetch_open(FileHandle file, std::int64_t offset, std::int64_t length);
 
 /// Whether file_prefetch_open hints anything. Where it does not (Windows, whose

@@ -11,7 +11,7 @@ for what in "$@"; do
     case "$what" in
         build) ;;
         run) pkgs+=(qt6-base-dev libgl-dev fonts-liberation) ;;
-        test) pkgs+=(qt6-base-dev libgl-dev xvfb xauth xdotool imagemagick ffmpeg
+        test) pkgs+=(qt6-base-dev libgl-dev xvfb xauth xdotool imagemagick ffmpeg openimageio-tools
                      clang-14 libclang-rt-14-dev valgrind
                      g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
                      wine wine64 fonts-liberation file locales python3

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/helper_thread.h"
 #include "core/prefetch.h"
 #include "core/probe.h"
 
@@ -144,6 +145,7 @@ bool take_path(Window& win, const char* path, std::size_t length) {
 int window_startup(Window& win, const char* command_line) {
     Viewer& viewer = win.viewer;
     if (reallocate_display(viewer.store) != 0) return -1;
+    start_frame_helper();
     viewer.play.step = 0;
     viewer.seq.frame_count = 0;
     win.timer_running = false;

@@ -38,6 +38,7 @@ extern "C" {
 }
 
 #include "color/bt2020.h"
+#include "core/helper_thread.h"
 #include "core/readers.h"
 #include "tools/frame_files.h"
 
@@ -121,6 +122,7 @@ int setup_display(Display& d, const Frame& f, int shift) {
     d.store.source_height = f.height;
     d.store.shift = shift;
     if (reallocate_display(d.store) != 0) return -1;
+    start_frame_helper();
     d.width = display_width(d.store);
     d.height = display_height(d.store);
     d.bytes = static_cast<std::size_t>(d.width) * d.height * 4;

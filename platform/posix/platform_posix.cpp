@@ -10,35 +10,29 @@
 
 #include "platform/platform.h"
 
-FileHandle file_open_read(const char* path) {
+FileHandle file_open_read(const char* path, FileOpenFailure* why) {
+    FileOpenFailure failure = kOpenFailed;
     // O_NONBLOCK so that a FIFO named like a frame cannot hang the open; the type
     // check below then refuses it along with folders, sockets and devices.
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return kNoFile;
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) failure = kOpenNoSuchFile;
+        if (errno == EACCES || errno == EPERM) failure = kOpenDenied;
+        // A folder may refuse O_RDONLY opens on some systems; it is still a folder.
+        if (errno == EISDIR) failure = kOpenNotRegularFile;
+        if (why) *why = failure;
+        return kNoFile;
+    }
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
+        if (why) *why = kOpenNotRegularFile;
         return kNoFile;
     }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return fd;
-}
-
-std::int64_t file_read(FileHandle file, void* buffer, std::size_t count) {
-    auto* out = static_cast<unsigned char*>(buffer);
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::read(static_cast<int>(file), out + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return done ? static_cast<std::int64_t>(done) : -1;
-        }
-        if (n == 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
 }
 
 std::int64_t file_read_at(FileHandle file, void* buffer, std::size_t count, std::int64_t offset) {
@@ -58,15 +52,6 @@ std::int64_t file_read_at(FileHandle file, void* buffer, std::size_t count, std:
     return static_cast<std::int64_t>(done);
 }
 
-int file_seek_set(FileHandle file, std::int64_t offset) {
-    if (offset < 0) return -1;
-    return ::lseek(static_cast<int>(file), static_cast<off_t>(offset), SEEK_SET) < 0 ? -1 : 0;
-}
-
-int file_seek_cur(FileHandle file, std::int64_t delta) {
-    return ::lseek(static_cast<int>(file), static_cast<off_t>(delta), SEEK_CUR) < 0 ? -1 : 0;
-}
-
 std::int64_t file_size(FileHandle file) {
     struct stat st;
     if (::fstat(static_cast<int>(file), &st) != 0) return -1;
@@ -75,16 +60,6 @@ std::int64_t file_size(FileHandle file) {
 
 void file_close(FileHandle file) {
     if (file != kNoFile) ::close(static_cast<int>(file));
-}
-
-void file_prefetch(const char* path, std::int64_t offset, std::int64_t length) {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        ::posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length),
-                        POSIX_FADV_WILLNEED);
-    ::close(fd);
 }
 
 void file_prefetch_open(FileHandle file, std::int64_t offset, std::int64_t length) {

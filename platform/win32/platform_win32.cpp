@@ -15,90 +15,69 @@ HANDLE to_handle(FileHandle file) {
 // ReadFile takes a 32-bit count; larger requests go in pieces of this size.
 constexpr DWORD kMaxChunk = 1u << 30;
 
-std::int64_t current_position(HANDLE h) {
-    LARGE_INTEGER zero{}, pos{};
-    if (!SetFilePointerEx(h, zero, &pos, FILE_CURRENT)) return -1;
-    return pos.QuadPart;
-}
-
 }  // namespace
 
-FileHandle file_open_read(const char* path) {
-    if (path == nullptr || path[0] == '\0') return kNoFile;
+FileHandle file_open_read(const char* path, FileOpenFailure* why) {
+    if (path == nullptr || path[0] == '\0') {
+        if (why) *why = kOpenNoSuchFile;
+        return kNoFile;
+    }
     // Without FILE_FLAG_BACKUP_SEMANTICS a folder cannot be opened at all; the
     // checks below also refuse devices (CON, NUL, COM1), pipes and anything else
     // that is not a file on a disk, so no read can block or run forever.
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return kNoFile;
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        FileOpenFailure failure = kOpenFailed;
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_INVALID_NAME)
+            failure = kOpenNoSuchFile;
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+            // Opening a folder as a file is refused as access denied.
+            const DWORD attributes = GetFileAttributesA(path);
+            failure = (attributes != INVALID_FILE_ATTRIBUTES &&
+                       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                          ? kOpenNotRegularFile
+                          : kOpenDenied;
+        }
+        if (why) *why = failure;
+        return kNoFile;
+    }
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         CloseHandle(h);
+        if (why) *why = kOpenNotRegularFile;
         return kNoFile;
     }
     return reinterpret_cast<FileHandle>(h);
 }
 
-std::int64_t file_read(FileHandle file, void* buffer, std::size_t count) {
-    auto* out = static_cast<unsigned char*>(buffer);
-    std::size_t done = 0;
-    while (done < count) {
-        const std::size_t left = count - done;
-        const DWORD ask = left > kMaxChunk ? kMaxChunk : static_cast<DWORD>(left);
-        DWORD got = 0;
-        if (!ReadFile(to_handle(file), out + done, ask, &got, nullptr))
-            return done ? static_cast<std::int64_t>(done) : -1;
-        if (got == 0) break;
-        done += got;
-    }
-    return static_cast<std::int64_t>(done);
-}
-
 std::int64_t file_read_at(FileHandle file, void* buffer, std::size_t count, std::int64_t offset) {
     if (offset < 0) return -1;
     HANDLE h = to_handle(file);
-    // A read with an OVERLAPPED offset on a synchronous handle still moves the
-    // file position; put it back so positional reads leave sequential ones alone.
-    const std::int64_t saved = current_position(h);
-    if (saved < 0) return -1;
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
-    bool failed = false;
     while (done < count) {
         const std::size_t left = count - done;
         const DWORD ask = left > kMaxChunk ? kMaxChunk : static_cast<DWORD>(left);
         const std::uint64_t at = static_cast<std::uint64_t>(offset) + done;
+        // The offset travels with each read, so the two threads a frame is shared
+        // between never depend on the handle's file position.
         OVERLAPPED ov{};
         ov.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
         ov.OffsetHigh = static_cast<DWORD>(at >> 32);
         DWORD got = 0;
         if (!ReadFile(h, out + done, ask, &got, &ov)) {
             // Reading at or past the end with an offset reports ERROR_HANDLE_EOF.
-            if (GetLastError() != ERROR_HANDLE_EOF) failed = true;
+            if (GetLastError() != ERROR_HANDLE_EOF && done == 0) return -1;
             break;
         }
         if (got == 0) break;
         done += got;
     }
-    LARGE_INTEGER back;
-    back.QuadPart = saved;
-    SetFilePointerEx(h, back, nullptr, FILE_BEGIN);
-    if (failed && done == 0) return -1;
     return static_cast<std::int64_t>(done);
-}
-
-int file_seek_set(FileHandle file, std::int64_t offset) {
-    if (offset < 0) return -1;
-    LARGE_INTEGER to;
-    to.QuadPart = offset;
-    return SetFilePointerEx(to_handle(file), to, nullptr, FILE_BEGIN) ? 0 : -1;
-}
-
-int file_seek_cur(FileHandle file, std::int64_t delta) {
-    LARGE_INTEGER by;
-    by.QuadPart = delta;
-    return SetFilePointerEx(to_handle(file), by, nullptr, FILE_CURRENT) ? 0 : -1;
 }
 
 std::int64_t file_size(FileHandle file) {
@@ -111,13 +90,9 @@ void file_close(FileHandle file) {
     if (file != kNoFile) CloseHandle(to_handle(file));
 }
 
-void file_prefetch(const char*, std::int64_t, std::int64_t) {
-    // The sequential-scan hint given at open already makes the cache manager read
-    // ahead; there is no portable asynchronous hint for a file not yet open.
-}
-
 void file_prefetch_open(FileHandle, std::int64_t, std::int64_t) {
-    // As file_prefetch: the sequential-scan hint given at open is all there is.
+    // The sequential-scan hint given at open already makes the cache manager read
+    // ahead; Win32 has no asynchronous hint for a range of an open file.
 }
 
 int file_evict_cache(const char*) {

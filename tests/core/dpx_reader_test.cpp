@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "color/bt2020.h"
-#include "core/decimate.h"
+#include "core/dpx_test_files.h"
+#include "core/helper_thread.h"
 #include "core/readers.h"
 #include "support/test_files.h"
 
@@ -337,8 +338,11 @@ TEST_F(DpxReader, ReadingFramesAllocatesNothing) {
     const auto rgb = test_pattern(300, 200, 5);
     ASSERT_EQ(write_dpx_file(dir.file("a.dpx"), 300, 200, rgb.data()), 0);
     ASSERT_EQ(write_planar_files(dir.file("a.2K."), 300, 200, rgb.data()), 0);
+    ASSERT_EQ(write_file(dir.file("p.dpx"), layout_file(300, 200, 50, 10, 0,
+                                                        std::vector<std::uint8_t>(300 * 200 * 4))),
+              0);
     std::string planar = dir.file("a.2K.r");
-    const std::string dpx = dir.file("a.dpx");
+    const std::string dpx = dir.file("a.dpx"), packed = dir.file("p.dpx");
     size_store(store, 300, 200, 0);
     store.convert = 1;
     (void)tables();
@@ -350,6 +354,7 @@ TEST_F(DpxReader, ReadingFramesAllocatesNothing) {
         const long after_realloc = g_allocations.load();
         for (int i = 0; i < 3; ++i) {
             ASSERT_EQ(read_dpx_frame(dpx.c_str(), store, tables()), 0);
+            ASSERT_EQ(read_dpx_frame(packed.c_str(), store, tables()), 0);
             ASSERT_EQ(read_planar_frame(planar.data(), store, tables()), 0);
         }
         EXPECT_EQ(g_allocations.load(), after_realloc) << "shift " << shift;
@@ -370,6 +375,7 @@ TEST_F(DpxReader, FramesSharedWithTheHelperThreadMatchOneThread) {
     file.resize(kDpxDataOffset + held);
     const std::string path = dir.file("shared.dpx");
     ASSERT_EQ(write_file(path, file), 0);
+    start_frame_helper();
     for (int shift = 0; shift <= 3; ++shift)
         for (int convert = 0; convert <= 1; ++convert) {
             size_store(store, w, h, shift);
@@ -393,4 +399,216 @@ TEST_F(DpxReader, FramesSharedWithTheHelperThreadMatchOneThread) {
             EXPECT_EQ(store.pixels[0] | store.pixels[1] | store.pixels[2], 0);
             EXPECT_EQ(store.pixels[3], 0x99);
         }
+}
+
+namespace {
+
+bool have_tool(const char* name) {
+    const std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+// Replaces every "{key}" in `text` with its value.
+std::string fill(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
+    for (const auto& [key, value] : values)
+        for (std::size_t at; (at = text.find("{" + key + "}")) != std::string::npos;)
+            text.replace(at, key.size() + 2, "'" + value + "'");
+    return text;
+}
+
+// A 16-bit binary PPM (or RGBA PAM) of test_pattern samples, for the peers to convert.
+std::string write_source_picture(const TempDir& dir, int w, int h, bool alpha) {
+    const auto samples = test_pattern(w, h * (alpha ? 4 : 3), alpha ? 41 : 40);
+    std::string text = alpha ? "P7\nWIDTH " + std::to_string(w) + "\nHEIGHT " + std::to_string(h) +
+                                   "\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\nENDHDR\n"
+                             : "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n65535\n";
+    std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    const std::size_t count = static_cast<std::size_t>(w) * h * (alpha ? 4 : 3);
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes.push_back(static_cast<std::uint8_t>(samples[i] >> 8));
+        bytes.push_back(static_cast<std::uint8_t>(samples[i]));
+    }
+    const std::string path = dir.file(alpha ? "source.pam" : "source.ppm");
+    return write_file(path, bytes) == 0 ? path : "";
+}
+
+enum Decoder { kByFfmpeg, kByOiio };
+
+struct PeerFile {
+    const char* writer;
+    bool alpha;
+    const char* command;
+    /// The header's bit size and packing the writer is expected to choose.
+    int bits, packing;
+    Decoder decoder;
+};
+
+// DPX files as FFmpeg, ImageMagick and OpenImageIO write them, at an odd size.
+const PeerFile kPeerFiles[] = {
+    {"ffmpeg", false, "ffmpeg -v error -y -i {in} -pix_fmt gbrp10be {out}", 10, 1, kByFfmpeg},
+    {"ffmpeg", false, "ffmpeg -v error -y -i {in} -pix_fmt gbrp12be {out}", 12, 1, kByFfmpeg},
+    {"ffmpeg", false, "ffmpeg -v error -y -i {in} -pix_fmt rgb48be {out}", 16, 0, kByFfmpeg},
+    {"ffmpeg", true, "ffmpeg -v error -y -i {in} -pix_fmt rgba64be {out}", 16, 0, kByFfmpeg},
+    {"convert", false, "convert {in} -depth 8 -endian MSB {out}", 8, 0, kByFfmpeg},
+    {"convert", false, "convert {in} -depth 10 -endian MSB {out}", 10, 1, kByFfmpeg},
+    {"convert", true, "convert {in} -depth 10 -endian MSB {out}", 10, 1, kByFfmpeg},
+    {"convert", false, "convert {in} -depth 12 -endian MSB {out}", 12, 1, kByFfmpeg},
+    {"convert", false, "convert {in} -depth 16 -endian MSB {out}", 16, 0, kByFfmpeg},
+    {"convert", true, "convert {in} -depth 8 -endian MSB {out}", 8, 0, kByFfmpeg},
+    {"oiiotool", false,
+     "oiiotool {in} -d uint10 --attrib oiio:Endian big --attrib dpx:Packing 'Filled, method B' "
+     "-o {out}",
+     10, 2, kByOiio},
+    {"oiiotool", false,
+     "oiiotool {in} -d uint10 --attrib oiio:Endian big --attrib dpx:Packing Packed -o {out}", 10, 0,
+     kByOiio},
+    {"oiiotool", false, "oiiotool {in} -d uint12 --attrib oiio:Endian big -o {out}", 12, 0,
+     kByOiio},
+    {"oiiotool", false,
+     "oiiotool {in} -d uint16 --attrib oiio:Endian big --attrib dpx:EndOfLinePadding 10 -o {out}",
+     16, 1, kByOiio},
+};
+
+}  // namespace
+
+// Every layout the peers write, read at every shift with the conversion off and
+// on, against the peer's own decoding of the same file to 16-bit samples.
+TEST_F(DpxReader, FilesWrittenByPeersShowWhatThePeersDecode) {
+    if (!have_tool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+    const int w = 133, h = 11;
+    const std::string dpx = dir.file("peer.dpx"), tif = dir.file("peer.tif");
+    const std::string raw = dir.file("peer.raw");
+    int checked = 0;
+    for (const PeerFile& peer : kPeerFiles) {
+        SCOPED_TRACE(peer.command);
+        if (!have_tool(peer.writer) || (peer.decoder == kByOiio && !have_tool("oiiotool"))) {
+            std::printf("skipped, %s missing: %s\n", peer.writer, peer.command);
+            continue;
+        }
+        const std::string in = write_source_picture(dir, w, h, peer.alpha);
+        ASSERT_EQ(std::system(fill(peer.command, {{"in", in}, {"out", dpx}}).c_str()), 0);
+        const std::vector<std::uint8_t> file = read_whole_file(dpx);
+        ASSERT_GT(file.size(), 808u);
+        EXPECT_EQ(file[803], peer.bits);
+        EXPECT_EQ((file[804] << 8) | file[805], peer.packing);
+
+        // The reference: 16-bit RGB samples (8-bit ones for 8-bit files, which
+        // FFmpeg's scaler would not widen exactly).
+        const bool eight = peer.bits == 8;
+        std::string decode = "ffmpeg -v error -y -i {dpx} -f rawvideo -pix_fmt ";
+        decode += eight ? "rgb24 {raw}" : "rgb48be {raw}";
+        if (peer.decoder == kByOiio)
+            decode = "oiiotool {dpx} --ch R,G,B -d uint16 --compression none -o {tif} && " +
+                     fill(decode, {{"dpx", tif}});
+        ASSERT_EQ(std::system(fill(decode, {{"dpx", dpx}, {"raw", raw}, {"tif", tif}}).c_str()), 0);
+        const std::vector<std::uint8_t> ref = read_whole_file(raw);
+        const std::size_t samples = static_cast<std::size_t>(w) * h * 3;
+        ASSERT_EQ(ref.size(), samples * (eight ? 1 : 2));
+        std::vector<std::uint16_t> rgb(samples);
+        for (std::size_t i = 0; i < samples; ++i) rgb[i] = eight ? ref[i] << 8 : ref[2 * i] << 8;
+
+        for (int shift = 0; shift <= 3; ++shift)
+            for (int convert = 0; convert <= 1; ++convert) {
+                size_store(store, 1, 1, shift);
+                store.convert = convert;
+                ASSERT_EQ(read_dpx_frame(dpx.c_str(), store, tables()), 0);
+                ASSERT_EQ(store.size_recorded, 1);
+                ASSERT_EQ(reallocate_display(store), 0);
+                fill_display(store, 0x5A);
+                ASSERT_EQ(read_dpx_frame(dpx.c_str(), store, tables()), 0);
+                EXPECT_EQ(count_wrong(store, rgb, w, h, convert, 0x5A), 0)
+                    << "shift " << shift << " convert " << convert;
+            }
+        ++checked;
+    }
+    if (checked == 0) GTEST_SKIP() << "no DPX writer installed";
+}
+
+// Layouts no peer writes: 16-bit ABGR (colours in reverse after the alpha) and
+// 12-bit filled method B (the sample in the low 12 bits of its word).
+TEST_F(DpxReader, AbgrAndTwelveBitMethodBShowTheirSamplesTopBits) {
+    const int w = 61, h = 7;
+    const auto rgb = test_pattern(w, h, 9);
+    std::vector<std::uint8_t> abgr, method_b;
+    for (std::size_t p = 0; p < rgb.size(); p += 3) {
+        for (unsigned v :
+             {0xFFFFu ^ rgb[p], unsigned{rgb[p + 2]}, unsigned{rgb[p + 1]}, unsigned{rgb[p]}})
+            put16(abgr, v);
+        for (int c = 0; c < 3; ++c) put16(method_b, 0xF000u | (rgb[p + c] >> 4));
+    }
+    ASSERT_EQ(write_file(dir.file("abgr.dpx"), layout_file(w, h, 52, 16, 0, abgr)), 0);
+    ASSERT_EQ(write_file(dir.file("b12.dpx"), layout_file(w, h, 50, 12, 2, method_b)), 0);
+    for (const char* name : {"abgr.dpx", "b12.dpx"})
+        for (int shift = 0; shift <= 3; ++shift) {
+            size_store(store, w, h, shift);
+            fill_display(store, 0x77);
+            ASSERT_EQ(read_dpx_frame(dir.file(name).c_str(), store, tables()), 0);
+            EXPECT_EQ(count_wrong(store, rgb, w, h, false, 0x77), 0) << name << " >> " << shift;
+        }
+}
+
+// What cannot be shown right is refused, with its reason, before anything
+// changes; undefined fields are never a reason.
+TEST_F(DpxReader, RefusesLayoutsItCannotShowAndChangesNothing) {
+    const std::vector<std::uint8_t> data(4 * 4 * 8, 0x40);
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        ReadFailure why;
+    };
+    auto with = [&](const char* name, int descriptor, int bits, int packing, ReadFailure why,
+                    auto&& change) {
+        Case c{name, layout_file(4, 4, descriptor, bits, packing, data), why};
+        change(c.bytes);
+        return c;
+    };
+    auto same = [](std::vector<std::uint8_t>&) {};
+    const Case cases[] = {
+        with("YCbCr 4:2:2", 100, 10, 1, kFailDescriptor, same),
+        with("YCbCr 4:4:4", 102, 10, 1, kFailDescriptor, same),
+        with("luma only", 6, 16, 0, kFailDescriptor, same),
+        with("32-bit float", 50, 32, 0, kFailBitSize, same),
+        with("64-bit float", 50, 64, 0, kFailBitSize, same),
+        with("1-bit", 50, 1, 0, kFailBitSize, same),
+        with("unknown packing", 50, 10, 3, kFailPacking, same),
+        with("run-length encoded", 50, 16, 0, kFailEncoded, [](auto& b) { b[807] = 1; }),
+        with("signed", 50, 16, 0, kFailSigned, [](auto& b) { b[783] = 1; }),
+        with("second element of another layout", 50, 10, 1, kFailMixedElements,
+             [](auto& b) {
+                 b[771] = 2;
+                 std::memcpy(&b[852], &b[780], 72);
+                 b[852 + 23] = 16;
+             }),
+        with("nine elements", 50, 16, 0, kFailMixedElements, [](auto& b) { b[771] = 9; }),
+        with("row padding past 4 GB", 50, 16, 0, kFailRowSize,
+             [](auto& b) { std::memset(&b[812], 0x7F, 4); }),
+    };
+    size_store(store, 3840, 2160, 2);
+    fill_display(store, 0x42);
+    for (const Case& c : cases) {
+        ASSERT_EQ(write_file(dir.file("bad.dpx"), c.bytes), 0);
+        const Snapshot before(store);
+        ReadFailure why = kReadOk;
+        EXPECT_EQ(read_dpx_frame(dir.file("bad.dpx").c_str(), store, tables(), &why), -1) << c.name;
+        EXPECT_EQ(why, c.why) << c.name;
+        EXPECT_TRUE(before.same(store)) << c.name;
+    }
+
+    // The same file with every layout field undefined, and with a second element
+    // of its own layout, is read as 16-bit RGB.
+    std::vector<std::uint8_t> undefined = layout_file(4, 4, 0xFF, 0xFF, 0xFFFF, data);
+    std::memset(&undefined[780], 0xFF, 4);   // data sign
+    std::memset(&undefined[806], 0xFF, 2);   // encoding
+    std::memset(&undefined[812], 0xFF, 4);   // end-of-line padding
+    undefined[770] = undefined[771] = 0xFF;  // number of elements
+    std::vector<std::uint8_t> stereo = layout_file(4, 4, 50, 16, 0, data);
+    stereo[771] = 2;
+    std::memcpy(&stereo[852], &stereo[780], 72);
+    for (const auto& file : {undefined, stereo}) {
+        ASSERT_EQ(write_file(dir.file("good.dpx"), file), 0);
+        size_store(store, 4, 4, 0);
+        ASSERT_EQ(read_dpx_frame(dir.file("good.dpx").c_str(), store, tables()), 0);
+        EXPECT_EQ(store.pixels[0], 0x40);
+        EXPECT_EQ(store.pixels[4 * 15 + 2], 0x40);
+    }
 }

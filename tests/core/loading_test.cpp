@@ -115,7 +115,10 @@ TEST_F(Opening, NoMatchCannotOpen) {
     dpx("f01.dpx", 16, 8, 1);
     open("f01.dpx");
     viewer.play.step = -3;
+    ::testing::internal::CaptureStderr();
     open("g01.dpx");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "karvelin: " + dir.file("g01.dpx") + ": no file matches the name\n");
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].message, "Can't open file!");
     EXPECT_EQ(reports[0].caption, "Error");
@@ -136,14 +139,28 @@ TEST_F(Opening, UnreadableFrameIsInvalidAndKeepsThePicture) {
     ASSERT_EQ(make_folder(dir.file("folder1.dpx")), 0);
     const std::vector<std::uint16_t> huge = test_pattern(7681, 1);
     ASSERT_EQ(write_file(dir.file("wide1.dpx"), make_dpx_file(7681, 1, huge.data())), 0);
+    std::vector<std::uint8_t> ycbcr = make_dpx_file(16, 8, rgb.data());
+    ycbcr[800] = 100;
+    ASSERT_EQ(write_file(dir.file("yuv1.dpx"), ycbcr), 0);
 
-    for (const char* bad :
-         {"junk1.dpx", "short1.dpx", "noK1.r", "plane1.2K.r", "folder1.dpx", "wide1.dpx"}) {
+    // Besides the box, one line on standard error names the file and the reason;
+    // for a missing plane the path names that plane.
+    const std::pair<const char*, ReadFailure> cases[] = {
+        {"junk1.dpx", kFailNotBigEndianDpx},  {"short1.dpx", kFailHeaderCut},
+        {"noK1.r", kFailPlanarName},          {"plane1.2K.r", kFailMissingPlane},
+        {"folder1.dpx", kFailNotRegularFile}, {"wide1.dpx", kFailSizeOutOfRange},
+        {"yuv1.dpx", kFailDescriptor}};
+    for (const auto& [bad, why] : cases) {
         SCOPED_TRACE(bad);
         reports.clear();
         viewer.play.step = 4;
         bool changed = true;
+        ::testing::internal::CaptureStderr();
         open(bad, &changed);
+        std::string named = dir.file(bad);
+        if (why == kFailMissingPlane) named.back() = 'g';
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+                  "karvelin: " + named + ": " + read_failure_text(why) + "\n");
         ASSERT_EQ(reports.size(), 1u);
         EXPECT_EQ(reports[0].message, "Invalid image file!");
         EXPECT_EQ(reports[0].caption, "Error");
@@ -300,12 +317,14 @@ TEST_F(Loading, PlaybackFailureIsSilentAndKeepsThePicture) {
     ASSERT_EQ(viewer.seq.frame_count, 3);
     ASSERT_EQ(unlink(dir.file("m2.dpx").c_str()), 0);
     viewer.play.step = 1;
+    ::testing::internal::CaptureStderr();
     for (int tick = 0; tick < 2; ++tick) {
         timer_tick(viewer.seq, viewer.play);
         bool changed = true;
         EXPECT_EQ(load_frame_checked(viewer, &changed), -1);
         EXPECT_FALSE(changed);
     }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(viewer.seq.frame_count, 3);
     EXPECT_EQ(viewer.play.step, 1);

@@ -106,3 +106,32 @@ TEST(TimerTick, OneFrameAndNoFrames) {
         EXPECT_EQ(none.current_frame, 0) << step;
     }
 }
+
+TEST(NextFrameIndex, StepsJumpsAndNothingToMoveTo) {
+    Sequence seq;
+    seq.frame_count = 10;
+    seq.current_frame = 4;
+    Playback play;
+    play.step = 3;
+    EXPECT_EQ(next_frame_index(seq, play), 7);
+    play.step = -3;
+    EXPECT_EQ(next_frame_index(seq, play), 1);
+    // Past either end: to the other end, not by the remainder.
+    seq.current_frame = 8;
+    play.step = 5;
+    EXPECT_EQ(next_frame_index(seq, play), 0);
+    seq.current_frame = 1;
+    play.step = -5;
+    EXPECT_EQ(next_frame_index(seq, play), 9);
+    // One frame: the tick reloads it.
+    seq.frame_count = 1;
+    seq.current_frame = 0;
+    play.step = 2;
+    EXPECT_EQ(next_frame_index(seq, play), 0);
+    // Paused, or no sequence open: nothing will be loaded.
+    play.step = 0;
+    EXPECT_EQ(next_frame_index(seq, play), -1);
+    seq.frame_count = 0;
+    play.step = 1;
+    EXPECT_EQ(next_frame_index(seq, play), -1);
+}

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "color/bt2020.h"
-#include "core/decimate.h"
+#include "core/helper_thread.h"
 #include "core/frame_store.h"
 #include "platform/platform.h"
 

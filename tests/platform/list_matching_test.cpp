@@ -44,17 +44,24 @@ TEST(ListMatching, QuestionMarkIsOneCharacterAndEverythingElseIsLiteral) {
     EXPECT_EQ(list(dir.file("nofolder/a??.dpx")), (std::vector<std::string>{"<none>"}));
 }
 
-TEST(FileOpen, RefusesFoldersAndFifosWithoutBlocking) {
+TEST(FileOpen, RefusesFoldersAndFifosWithoutBlockingAndSaysWhy) {
     TempDir dir;
-    EXPECT_EQ(file_open_read(dir.path().c_str()), kNoFile);
+    FileOpenFailure why = kOpenFailed;
+    EXPECT_EQ(file_open_read(dir.path().c_str(), &why), kNoFile);
+    EXPECT_EQ(why, kOpenNotRegularFile);
     const std::string fifo = dir.file("f0001.dpx");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(file_open_read(fifo.c_str()), kNoFile);
-    EXPECT_EQ(file_open_read(dir.file("missing.dpx").c_str()), kNoFile);
+    why = kOpenFailed;
+    EXPECT_EQ(file_open_read(fifo.c_str(), &why), kNoFile);
+    EXPECT_EQ(why, kOpenNotRegularFile);
+    EXPECT_EQ(file_open_read(dir.file("missing.dpx").c_str(), &why), kNoFile);
+    EXPECT_EQ(why, kOpenNoSuchFile);
+    EXPECT_EQ(file_open_read(dir.file("missing/f0001.dpx").c_str(), &why), kNoFile);
+    EXPECT_EQ(why, kOpenNoSuchFile);
 }
 #endif
 
-TEST(FileRead, PositionalAndSequentialReadsAgree) {
+TEST(FileRead, PositionalReadsReadWhereTheySay) {
     TempDir dir;
     std::vector<std::uint8_t> bytes(100000);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
@@ -62,13 +69,9 @@ TEST(FileRead, PositionalAndSequentialReadsAgree) {
     FileHandle f = file_open_read(dir.file("x").c_str());
     ASSERT_NE(f, kNoFile);
     EXPECT_EQ(file_size(f), 100000);
-    std::vector<std::uint8_t> a(10), b(10);
-    ASSERT_EQ(file_seek_set(f, 500), 0);
-    ASSERT_EQ(file_seek_cur(f, 500), 0);
-    EXPECT_EQ(file_read(f, a.data(), 10), 10);
+    std::vector<std::uint8_t> b(10);
     EXPECT_EQ(file_read_at(f, b.data(), 10, 1000), 10);
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(a[0], bytes[1000]);
+    EXPECT_TRUE(std::equal(b.begin(), b.end(), bytes.begin() + 1000));
     EXPECT_EQ(file_read_at(f, b.data(), 10, 99995), 5);
     EXPECT_EQ(file_read_at(f, b.data(), 10, -1), -1);
     file_close(f);

@@ -1,0 +1,207 @@
+// Parsing and checking the DPX header, and the run-time forms of the sample
+// decoding in dpx_layout.h.
+#include "core/dpx_layout.h"
+
+#include <cstring>
+
+#include "core/frame_store.h"
+
+namespace {
+
+// Offsets in the file information and image information headers.
+constexpr std::size_t kMagic = 0;
+constexpr std::size_t kDataOffset = 4;
+constexpr std::size_t kElementCount = 770;
+constexpr std::size_t kWidth = 772;
+constexpr std::size_t kHeight = 776;
+constexpr std::size_t kSizeFieldsEnd = 780;
+// The image elements, kElementBytes each, and the fields of one element.
+constexpr std::size_t kElements = 780;
+constexpr std::size_t kElementBytes = 72;
+constexpr std::size_t kMaxElements = 8;
+constexpr std::size_t kDataSign = 0;
+constexpr std::size_t kDescriptor = 20;
+constexpr std::size_t kBitSize = 23;
+constexpr std::size_t kPacking = 24;
+constexpr std::size_t kEncoding = 26;
+constexpr std::size_t kElementDataOffset = 28;
+constexpr std::size_t kEndOfLinePadding = 32;
+
+constexpr std::uint32_t kUndefined32 = 0xFFFFFFFFu;
+constexpr std::uint32_t kUndefined16 = 0xFFFFu;
+constexpr std::uint8_t kUndefined8 = 0xFFu;
+
+// Descriptors of the element's components.
+constexpr std::uint8_t kUserDefined = 0;
+constexpr std::uint8_t kRgb = 50;
+constexpr std::uint8_t kRgba = 51;
+constexpr std::uint8_t kAbgr = 52;
+
+// Bytes that hold `samples` samples of a row: rows of word-based codings end on
+// a whole word.
+std::size_t row_bytes_of(DpxCoding coding, std::size_t samples) {
+    switch (coding) {
+        case kDpx8:
+            return samples;
+        case kDpx10FilledA:
+        case kDpx10FilledB:
+            return (samples + 2) / 3 * 4;
+        case kDpx10Packed:
+        case kDpx12Packed:
+            return (samples * static_cast<std::size_t>(dpx_coding_bits(coding)) + 31) / 32 * 4;
+        default:
+            return samples * 2;
+    }
+}
+
+// The element's coding from its bit size and packing. 8- and 16-bit samples fill
+// their bytes whatever the packing says.
+int coding_of(std::uint8_t bit_size, std::uint32_t packing, DpxCoding* coding, ReadFailure* why) {
+    if (bit_size == 0 || bit_size == kUndefined8 || bit_size == 16) {
+        *coding = kDpx16;
+        return 0;
+    }
+    if (bit_size == 8) {
+        *coding = kDpx8;
+        return 0;
+    }
+    if (bit_size != 10 && bit_size != 12) return fail_with(why, kFailBitSize);
+    // An undefined packing is taken as the common method A.
+    if (packing == 1 || packing == kUndefined16)
+        *coding = bit_size == 10 ? kDpx10FilledA : kDpx12FilledA;
+    else if (packing == 2)
+        *coding = bit_size == 10 ? kDpx10FilledB : kDpx12FilledB;
+    else if (packing == 0)
+        *coding = bit_size == 10 ? kDpx10Packed : kDpx12Packed;
+    else
+        return fail_with(why, kFailPacking);
+    return 0;
+}
+
+}  // namespace
+
+int parse_dpx_header(const std::uint8_t* header, std::int64_t file_bytes, DpxHeader* out,
+                     ReadFailure* why) {
+    if (std::memcmp(header + kMagic, "SDPX", 4) != 0) return fail_with(why, kFailNotBigEndianDpx);
+    // Sizes compare as signed numbers: a width with the top bit set reads as negative.
+    const auto width = static_cast<std::int32_t>(dpx_be32(header + kWidth));
+    const auto height = static_cast<std::int32_t>(dpx_be32(header + kHeight));
+    if (width <= 0 || height <= 0 || width > kMaxFrameWidth || height > kMaxFrameHeight)
+        return fail_with(why, kFailSizeOutOfRange);
+
+    const std::uint8_t* element = header + kElements;
+    // The file's image data offset, or the first element's own when the file's is
+    // undefined and the element's is not (0 would be inside the header). Seek
+    // positions are signed 32-bit numbers.
+    std::uint32_t data_offset = dpx_be32(header + kDataOffset);
+    const std::uint32_t element_offset = dpx_be32(element + kElementDataOffset);
+    if (data_offset == kUndefined32 && element_offset != 0) data_offset = element_offset;
+    if (data_offset >= 0x80000000u || file_bytes < 0 || data_offset > file_bytes)
+        return fail_with(why, kFailDataOffset);
+
+    DpxHeader h{};
+    h.width = width;
+    h.height = height;
+    h.data_offset = data_offset;
+    const std::uint8_t descriptor = element[kDescriptor];
+    if (descriptor == kRgb || descriptor == kUserDefined || descriptor == kUndefined8) {
+        h.components = 3;
+        h.red = 0, h.green = 1, h.blue = 2;
+    } else if (descriptor == kRgba) {
+        h.components = 4;
+        h.red = 0, h.green = 1, h.blue = 2;
+    } else if (descriptor == kAbgr) {
+        h.components = 4;
+        h.red = 3, h.green = 2, h.blue = 1;
+    } else {
+        return fail_with(why, kFailDescriptor);
+    }
+    if (coding_of(element[kBitSize], dpx_be16(element + kPacking), &h.coding, why) != 0) return -1;
+    const std::uint32_t encoding = dpx_be16(element + kEncoding);
+    if (encoding != 0 && encoding != kUndefined16) return fail_with(why, kFailEncoded);
+    const std::uint32_t sign = dpx_be32(element + kDataSign);
+    if (sign != 0 && sign != kUndefined32) return fail_with(why, kFailSigned);
+
+    // Further elements (a stereo pair, say) are shown as the first one only when
+    // they share its layout.
+    std::uint32_t elements = dpx_be16(header + kElementCount);
+    if (elements == 0 || elements == kUndefined16) elements = 1;
+    if (elements > kMaxElements) return fail_with(why, kFailMixedElements);
+    for (std::uint32_t e = 1; e < elements; ++e) {
+        const std::uint8_t* other = element + e * kElementBytes;
+        if (std::memcmp(other + kDataSign, element + kDataSign, 4) != 0 ||
+            other[kDescriptor] != descriptor || other[kBitSize] != element[kBitSize] ||
+            std::memcmp(other + kPacking, element + kPacking, 4) != 0)
+            return fail_with(why, kFailMixedElements);
+    }
+
+    // SMPTE 268M ends every row on a 32-bit word, but some writers leave the
+    // padding out of 8-, 12- and 16-bit rows: rows are padded when the file is
+    // long enough to hold padded rows, else not.
+    const std::uint64_t samples = static_cast<std::uint64_t>(width) * h.components;
+    h.row_bytes = row_bytes_of(h.coding, samples);
+    std::uint64_t padding = dpx_be32(element + kEndOfLinePadding);
+    if (padding == kUndefined32) padding = 0;
+    const std::uint64_t rows_before_last = static_cast<std::uint64_t>(height) - 1;
+    const std::uint64_t padded = (h.row_bytes + 3) / 4 * 4 + padding;
+    const std::uint64_t plain = h.row_bytes + padding;
+    const std::uint64_t padded_end = data_offset + rows_before_last * padded + h.row_bytes;
+    const std::uint64_t plain_end = data_offset + rows_before_last * plain + h.row_bytes;
+    h.row_stride = static_cast<std::size_t>(
+        padded_end <= static_cast<std::uint64_t>(file_bytes) ? padded : plain);
+    // No DPX file is larger than its 32-bit size field can say.
+    if (plain > kUndefined32 - 3 || plain_end > kUndefined32) return fail_with(why, kFailRowSize);
+
+    *out = h;
+    return 0;
+}
+
+int read_dpx_header(FileHandle file, DpxHeader* out, ReadFailure* why) {
+    // Magic, offsets, sizes and the image elements in one read. A file too short
+    // to hold the size fields is not a frame this reader can size; the element
+    // fields a shorter file lacks count as undefined.
+    std::uint8_t header[kDpxHeaderBytes];
+    const std::int64_t held = file_read_at(file, header, sizeof header, 0);
+    if (held < 4 || std::memcmp(header, "SDPX", 4) != 0)
+        return fail_with(why, kFailNotBigEndianDpx);
+    if (held < static_cast<std::int64_t>(kSizeFieldsEnd)) return fail_with(why, kFailHeaderCut);
+    std::memset(header + held, 0xFF, sizeof header - static_cast<std::size_t>(held));
+    return parse_dpx_header(header, file_size(file), out, why);
+}
+
+std::uint32_t dpx_sample_of(DpxCoding coding, const std::uint8_t* row, std::size_t index) {
+    switch (coding) {
+        case kDpx16:
+            return dpx_sample<kDpx16>(row, index);
+        case kDpx12FilledA:
+            return dpx_sample<kDpx12FilledA>(row, index);
+        case kDpx12FilledB:
+            return dpx_sample<kDpx12FilledB>(row, index);
+        case kDpx12Packed:
+            return dpx_sample<kDpx12Packed>(row, index);
+        case kDpx10FilledA:
+            return dpx_sample<kDpx10FilledA>(row, index);
+        case kDpx10FilledB:
+            return dpx_sample<kDpx10FilledB>(row, index);
+        case kDpx10Packed:
+            return dpx_sample<kDpx10Packed>(row, index);
+        case kDpx8:
+            return dpx_sample<kDpx8>(row, index);
+    }
+    return 0;
+}
+
+std::size_t dpx_samples_held(DpxCoding coding, std::size_t bytes) {
+    switch (coding) {
+        case kDpx8:
+            return bytes;
+        case kDpx10FilledA:
+        case kDpx10FilledB:
+            return bytes / 4 * 3;
+        case kDpx10Packed:
+        case kDpx12Packed:
+            return bytes / 4 * 32 / static_cast<std::size_t>(dpx_coding_bits(coding));
+        default:
+            return bytes / 2;
+    }
+}

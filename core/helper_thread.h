@@ -1,0 +1,16 @@
+// The one helper thread the frame readers share a frame's rows with.
+#pragma once
+
+/// Starts the helper thread, once per process (no effect on a single-core
+/// machine or when no thread can be started). The viewer calls it at start-up;
+/// until then every frame is read on the calling thread alone.
+void start_frame_helper();
+
+/// Runs task(context, 0) on the calling thread and task(context, 1) on the helper
+/// thread at the same time and returns when both are done; without a helper both
+/// run here in turn.
+void run_two_parts(void (*task)(void*, int), void* context);
+
+/// 1 (the default) lets the readers share frames with the helper thread; 0 keeps
+/// every frame on the calling thread (the benchmark measures both).
+extern int g_share_frames;
