@@ -114,25 +114,22 @@ class ProbeApplication : public QApplication {
 
     bool notify(QObject* receiver, QEvent* event) override {
         const QEvent::Type type = event->type();
-        if (type == QEvent::Timer && receiver == timer) {
-            const auto t0 = Clock::now();
-            const bool done = QApplication::notify(receiver, event);
-            ++ticks;
-            tick_ns +=
-                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count();
-            return done;
-        }
-        if (type == QEvent::Paint && receiver == picture) {
-            const auto t0 = Clock::now();
-            const bool done = QApplication::notify(receiver, event);
-            ++picture_paints;
-            paint_ns +=
-                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count();
-            return done;
-        }
+        if (type == QEvent::Timer && receiver == timer)
+            return timed(receiver, event, ticks, tick_ns);
+        if (type == QEvent::Paint && receiver == picture)
+            return timed(receiver, event, picture_paints, paint_ns);
         if (type == QEvent::Paint && receiver == status) ++status_paints;
         if (type == QEvent::Paint && receiver == window) ++window_paints;
         return QApplication::notify(receiver, event);
+    }
+
+  private:
+    bool timed(QObject* receiver, QEvent* event, long long& count, long long& ns) {
+        const auto t0 = Clock::now();
+        const bool done = QApplication::notify(receiver, event);
+        ++count;
+        ns += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - t0).count();
+        return done;
     }
 };
 
