@@ -271,8 +271,8 @@ __attribute__((target("avx2"))) int convert_row_avx2(const ConversionTables& tab
 // in 2000) keep their pixel for the exact arithmetic. The decoded values come
 // from a 32-entry window of the decode table placed at each block's first
 // pixel: neighbouring pixels of a picture, grain included, lie within a few
-// codes of each other; a block whose colours spread wider takes the
-// double-precision rows.
+// codes of each other; a block whose colours spread wider gathers them one by
+// one.
 
 #if defined(__GNUC__) && !defined(__clang__)
 // GCC 12 warns inside its own AVX-512 intrinsic headers (their "undefined"
@@ -328,13 +328,11 @@ __attribute__((target("avx2,avx512f,avx512bw"))) inline __m512i code_units(__m51
 }
 
 // Converts count / 16 blocks of 16 pixels and returns how many pixels that is.
-// The loop makes no calls, so that its constants stay in registers: a block
-// whose colours spread beyond a window is left as it was and listed in `wide`,
-// and pixels near a code boundary keep their input and are flagged in
-// `near_masks`, one 16-bit mask per block; the caller converts those exactly.
+// The loop makes no calls, so that its constants stay in registers: pixels near
+// a code boundary keep their input and are flagged in `near_masks`, one 16-bit
+// mask per block; the caller converts those with the exact arithmetic.
 __attribute__((target("avx2,avx512f,avx512bw"))) int convert_blocks_float(
-    const ConversionTables& tables, std::uint8_t* pixels, int count, std::uint16_t* near_masks,
-    int* wide, int& wide_count) {
+    const ConversionTables& tables, std::uint8_t* pixels, int count, std::uint16_t* near_masks) {
     const __m512 rr = _mm512_set1_ps(static_cast<float>(kRR));
     const __m512 rg = _mm512_set1_ps(static_cast<float>(kRG));
     const __m512 rb = _mm512_set1_ps(static_cast<float>(kRB));
@@ -357,7 +355,6 @@ __attribute__((target("avx2,avx512f,avx512bw"))) int convert_blocks_float(
     // As in the double-precision rows, a block equal to the previous one takes
     // its result; the first block never matches.
     __m512i last_in = _mm512_set1_epi32(-1), last_out = _mm512_setzero_si512();
-    wide_count = 0;
     const int blocks = count / 16;
     for (int k = 0; k < blocks; ++k, pixels += 64) {
         near_masks[k] = 0;
@@ -372,22 +369,26 @@ __attribute__((target("avx2,avx512f,avx512bw"))) int convert_blocks_float(
             _mm512_subs_epu8(_mm512_broadcastd_epi32(_mm512_castsi512_si128(in)), fifteen),
             last_window);
         const __m512i offsets = _mm512_sub_epi8(px, bases);
-        if (_mm512_test_epi8_mask(offsets, outside) != 0) {
-            wide[wide_count++] = k;
-            last_in = _mm512_set1_epi32(-1);
-            continue;
+        __m512 B, G, R;
+        if (_mm512_test_epi8_mask(offsets, outside) == 0) {
+            const auto base = static_cast<std::uint32_t>(_mm512_cvtsi512_si32(bases));
+            const float* wb = dc + (base & 0xFF);
+            const float* wg = dc + ((base >> 8) & 0xFF);
+            const float* wr = dc + ((base >> 16) & 0xFF);
+            // Only the low five bits of each offset pick a window entry.
+            B = _mm512_permutex2var_ps(_mm512_loadu_ps(wb), offsets, _mm512_loadu_ps(wb + 16));
+            G = _mm512_permutex2var_ps(_mm512_loadu_ps(wg), _mm512_srli_epi32(offsets, 8),
+                                       _mm512_loadu_ps(wg + 16));
+            R = _mm512_permutex2var_ps(_mm512_loadu_ps(wr), _mm512_srli_epi32(offsets, 16),
+                                       _mm512_loadu_ps(wr + 16));
+        } else {
+            // Colours spread wider than a window (an edge, random noise): the
+            // decoded values one by one, by gather instructions.
+            const __m512i byte = _mm512_set1_epi32(0xFF);
+            B = _mm512_i32gather_ps(_mm512_and_si512(px, byte), dc, 4);
+            G = _mm512_i32gather_ps(_mm512_and_si512(_mm512_srli_epi32(px, 8), byte), dc, 4);
+            R = _mm512_i32gather_ps(_mm512_and_si512(_mm512_srli_epi32(px, 16), byte), dc, 4);
         }
-        const auto base = static_cast<std::uint32_t>(_mm512_cvtsi512_si32(bases));
-        const float* wb = dc + (base & 0xFF);
-        const float* wg = dc + ((base >> 8) & 0xFF);
-        const float* wr = dc + ((base >> 16) & 0xFF);
-        // Only the low five bits of each offset pick a window entry.
-        const __m512 B =
-            _mm512_permutex2var_ps(_mm512_loadu_ps(wb), offsets, _mm512_loadu_ps(wb + 16));
-        const __m512 G = _mm512_permutex2var_ps(_mm512_loadu_ps(wg), _mm512_srli_epi32(offsets, 8),
-                                                _mm512_loadu_ps(wg + 16));
-        const __m512 R = _mm512_permutex2var_ps(_mm512_loadu_ps(wr), _mm512_srli_epi32(offsets, 16),
-                                                _mm512_loadu_ps(wr + 16));
         const __m512 r = _mm512_fmadd_ps(rb, B, _mm512_fmadd_ps(rg, G, _mm512_mul_ps(rr, R)));
         const __m512 g = _mm512_fmadd_ps(gb, B, _mm512_fmadd_ps(gr, R, _mm512_mul_ps(gg, G)));
         const __m512 b = _mm512_fmadd_ps(bg, G, _mm512_fmadd_ps(br, R, _mm512_mul_ps(bb, B)));
@@ -420,21 +421,11 @@ int convert_row_float(const ConversionTables& tables, std::uint8_t* pixels, int 
     // A display row has at most 7680 pixels; longer rows go in pieces.
     constexpr int kBlocks = 512;
     std::uint16_t near[kBlocks];
-    int wide[kBlocks];
     int done = 0;
     while (count - done >= 16) {
         const int piece = count - done < kBlocks * 16 ? count - done : kBlocks * 16;
         std::uint8_t* p = pixels + 4 * static_cast<std::size_t>(done);
-        int wide_count = 0;
-        const int converted = convert_blocks_float(tables, p, piece, near, wide, wide_count);
-        // Neighbouring wide blocks go in one run, so that the double-precision
-        // rows can reuse a repeated block across them (two-colour checkers).
-        for (int w = 0; w < wide_count;) {
-            int end = w + 1;
-            while (end < wide_count && wide[end] == wide[end - 1] + 1) ++end;
-            convert_row_avx2(tables, p + 64 * wide[w], 16 * (end - w));
-            w = end;
-        }
+        const int converted = convert_blocks_float(tables, p, piece, near);
         for (int k = 0; k < converted / 16; ++k) {
             for (unsigned left = near[k]; left != 0; left &= left - 1) {
                 std::uint8_t* q = p + 64 * k + 4 * __builtin_ctz(left);

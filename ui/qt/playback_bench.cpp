@@ -177,37 +177,33 @@ void compare_copies(int width, int height, std::FILE* tsv) {
                 bench::stats(variants[1].ms).median / bench::stats(variants[2].ms).median);
 }
 
-struct Result {
-    double fps = 0;
-    double ms_per_tick = 0;
-    double ms_per_paint = 0;
-    double picture_paints_per_tick = 0;
-    double status_paints_per_tick = 0;
-    double window_paints_per_tick = 0;
+/// What the probe counted over the slices of one case.
+struct Totals {
+    double seconds = 0;
+    long long ticks = 0, tick_ns = 0, picture_paints = 0, paint_ns = 0;
+    long long status_paints = 0, window_paints = 0;
 };
 
-Result measure(ProbeApplication& app, Window& win, int shift, int convert, double seconds) {
+/// Plays one slice of a case: the size and conversion set through the window's
+/// own commands, playback started with the right arrow, a short settling time,
+/// then `seconds` of ticks counted into `t`.
+void play_slice(ProbeApplication& app, Window& win, int shift, int convert, double seconds,
+                Totals& t) {
     window_command(win, kCmdSizeOriginal + shift);
     if (win.viewer.store.convert != convert) window_command(win, kCmdConvert);
     window_key(win, kKeyRight);  // step +1, timer running
-    run_events_for(0.3);         // settle: first frames, window size
+    run_events_for(0.2);         // settle: first frames, window size
     app.reset();
     const auto t0 = Clock::now();
     run_events_for(seconds);
-    const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
-    Result r;
-    if (app.ticks > 0) {
-        const double t = static_cast<double>(app.ticks);
-        r.fps = t / elapsed;
-        r.ms_per_tick = static_cast<double>(app.tick_ns) / 1e6 / t;
-        r.picture_paints_per_tick = static_cast<double>(app.picture_paints) / t;
-        r.status_paints_per_tick = static_cast<double>(app.status_paints) / t;
-        r.window_paints_per_tick = static_cast<double>(app.window_paints) / t;
-    }
-    if (app.picture_paints > 0)
-        r.ms_per_paint = static_cast<double>(app.paint_ns) / 1e6 / app.picture_paints;
+    t.seconds += std::chrono::duration<double>(Clock::now() - t0).count();
+    t.ticks += app.ticks;
+    t.tick_ns += app.tick_ns;
+    t.picture_paints += app.picture_paints;
+    t.paint_ns += app.paint_ns;
+    t.status_paints += app.status_paints;
+    t.window_paints += app.window_paints;
     window_key(win, ' ');  // pause
-    return r;
 }
 
 /// The floor of one tick at the store's current size: the rows the size needs,
@@ -311,39 +307,47 @@ int main(int argc, char** argv) {
     for (const Sequence& s : sequences) {
         main.open_dropped(QString::fromStdString(dir + "/" + s.stem + "_0.dpx"));
         for (int shift = 0; shift <= 3; ++shift) {
-            Result r[2];
+            Totals t[2];
             std::vector<double> floors;
             int frame = 0;
-            auto time_floor = [&] {
-                for (int k = 0; k < 5; ++k, frame = (frame + 1) % s.frames)
-                    floors.push_back(
-                        floor_once(dir + "/" + s.stem + "_" + std::to_string(frame) + ".dpx",
-                                   win.viewer.store, row, copy));
-            };
-            for (int convert = 0; convert <= (only_off ? 0 : 1); ++convert) {
-                r[convert] = measure(app, win, shift, convert, seconds);
-                // The floor beside each case, at the size the case played.
-                time_floor();
+            // Conversion off and on in alternating slices, with the floor timed
+            // between them at the size they play, so that load from elsewhere
+            // on a shared machine falls on all three alike.
+            const int converts = only_off ? 1 : 2;
+            for (int slice = 0; slice < 3; ++slice) {
+                for (int convert = 0; convert < converts; ++convert) {
+                    play_slice(app, win, shift, convert, seconds / 3, t[convert]);
+                    for (int k = 0; k < 3; ++k, frame = (frame + 1) % s.frames)
+                        floors.push_back(
+                            floor_once(dir + "/" + s.stem + "_" + std::to_string(frame) + ".dpx",
+                                       win.viewer.store, row, copy));
+                }
             }
             const double floor_ms = bench::stats(floors).median;
             const std::string frame_name = std::to_string(s.width) + "x" + std::to_string(s.height);
-            for (int convert = 0; convert <= (only_off ? 0 : 1); ++convert) {
-                const Result& x = r[convert];
+            double fps[2] = {0, 0};
+            for (int convert = 0; convert < converts; ++convert) {
+                const Totals& x = t[convert];
+                const double ticks = x.ticks > 0 ? static_cast<double>(x.ticks) : 1;
+                fps[convert] = static_cast<double>(x.ticks) / x.seconds;
+                const double ms_tick = static_cast<double>(x.tick_ns) / 1e6 / ticks;
+                const double ms_paint =
+                    x.picture_paints ? static_cast<double>(x.paint_ns) / 1e6 / x.picture_paints : 0;
                 std::printf("%-7s %-9s %-8s %-8s %6.1f %8.2f %8.2f %8.2f %10.2f  %.2f,%.2f,%.2f\n",
                             s.name, frame_name.c_str(), size_names[shift], convert ? "on" : "off",
-                            x.fps, x.ms_per_tick, x.ms_per_paint, floor_ms,
-                            x.ms_per_tick / floor_ms, x.picture_paints_per_tick,
-                            x.status_paints_per_tick, x.window_paints_per_tick);
+                            fps[convert], ms_tick, ms_paint, floor_ms, ms_tick / floor_ms,
+                            static_cast<double>(x.picture_paints) / ticks,
+                            static_cast<double>(x.status_paints) / ticks,
+                            static_cast<double>(x.window_paints) / ticks);
                 if (tsv)
                     std::fprintf(tsv, "%s\t%s\t%d\t%d\t%.2f\t%.3f\t%.3f\t%.3f\t%.2f\n", s.name,
-                                 s.width == 3840 ? "4K" : "8K", shift, convert, x.fps,
-                                 x.ms_per_tick, x.ms_per_paint, floor_ms,
-                                 x.picture_paints_per_tick);
+                                 s.width == 3840 ? "4K" : "8K", shift, convert, fps[convert],
+                                 ms_tick, ms_paint, floor_ms,
+                                 static_cast<double>(x.picture_paints) / ticks);
             }
-            if (!only_off && r[0].fps > 0)
-                std::printf("%-7s %-9s %-8s on/off  %6.2fx fps, %.2fx ms per tick\n", s.name,
-                            frame_name.c_str(), size_names[shift], r[1].fps / r[0].fps,
-                            r[1].ms_per_tick / r[0].ms_per_tick);
+            if (converts == 2 && fps[0] > 0)
+                std::printf("%-7s %-9s %-8s on/off  %6.2fx fps\n", s.name, frame_name.c_str(),
+                            size_names[shift], fps[1] / fps[0]);
             std::fflush(stdout);
         }
     }
