@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "bench/bench_common.h"
+#include "core/decimate.h"
 #include "tools/frame_files.h"
 #include "ui/qt/qt_front_end.h"
 #include "ui/qt/row_copy.h"
@@ -133,6 +134,33 @@ class ProbeApplication : public QApplication {
     }
 };
 
+/// One pass over memory shared by two threads (the helper the readers and the
+/// copy use): each reads, or writes, its half of the bytes.
+struct MemoryPass {
+    std::uint8_t* bytes;
+    std::size_t size;
+    bool write;
+    std::uint64_t sums[2];
+};
+
+void memory_half(void* context, int part) {
+    MemoryPass& m = *static_cast<MemoryPass*>(context);
+    const std::size_t half = m.size / 2;
+    std::uint8_t* p = m.bytes + (part ? half : 0);
+    const std::size_t n = part ? m.size - half : half;
+    if (m.write) {
+        std::memset(p, part + 1, n);  // large: glibc streams it past the caches
+        return;
+    }
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        sum ^= w;
+    }
+    m.sums[part] = sum;
+}
+
 /// Times the flipped copy alone at width x height: plain stores on one thread,
 /// streaming stores on one thread, and streaming stores on two threads, in turn
 /// on the same picture for a few rounds so that load elsewhere hits all alike.
@@ -159,11 +187,20 @@ void compare_copies(int width, int height, std::FILE* tsv) {
     } variants[] = {{"plain", INT64_MAX, INT64_MAX, {}},
                     {"stream", 0, INT64_MAX, {}},
                     {"stream-2-threads", 0, 0, {}}};
+    // The memory's own rates in the same rounds: the picture's bytes read, and
+    // as many bytes written, by two threads; the copy moves both.
+    std::vector<double> read_ms, write_ms;
     for (int r = 0; r < 15; ++r) {
         for (Variant& v : variants) {
             const auto t0 = Clock::now();
             copy_rows_flipped(c, v.stream_from_pixels, v.share_from_pixels);
             v.ms.push_back(bench::ms_since(t0));
+        }
+        for (bool write : {false, true}) {
+            MemoryPass m{write ? target.bits() : pixels.data(), pixels.size(), write, {0, 0}};
+            const auto t0 = Clock::now();
+            run_two_parts(memory_half, &m);
+            (write ? write_ms : read_ms).push_back(bench::ms_since(t0));
         }
     }
     std::printf("flipped copy %dx%d, ms median (min):", width, height);
@@ -173,8 +210,19 @@ void compare_copies(int width, int height, std::FILE* tsv) {
         if (tsv)
             std::fprintf(tsv, "%d\t%d\t%s\t%.3f\t%.3f\n", width, height, v.name, s.median, s.min);
     }
-    std::printf("  -> one thread / two %.2fx\n",
-                bench::stats(variants[1].ms).median / bench::stats(variants[2].ms).median);
+    const double bytes = static_cast<double>(pixels.size());
+    const double read_gbs = bytes / bench::stats(read_ms).median / 1e6;
+    const double write_gbs = bytes / bench::stats(write_ms).median / 1e6;
+    const double copy_gbs = 2 * bytes / bench::stats(variants[2].ms).median / 1e6;
+    std::printf(
+        "  -> one thread / two %.2fx; memory on two threads: read %.1f GB/s, write %.1f "
+        "GB/s; the two-thread copy moves %.1f GB/s\n",
+        bench::stats(variants[1].ms).median / bench::stats(variants[2].ms).median, read_gbs,
+        write_gbs, copy_gbs);
+    if (tsv)
+        std::fprintf(
+            tsv, "%d\t%d\tmemory-read-GBps\t%.2f\t%.2f\n%d\t%d\tmemory-write-GBps\t%.2f\t%.2f\n",
+            width, height, read_gbs, read_gbs, width, height, write_gbs, write_gbs);
 }
 
 /// What the probe counted over the slices of one case.
