@@ -4,7 +4,9 @@
 // read-ahead and with the read-ahead hint of the next frame (needed rows only,
 // or the whole file). Two pacings: ticks back to back (how fast the disk lets
 // it go) and ticks every 16 ms as the window's timer gives them (where the hint
-// has the time between ticks to work). Reports frames per second.
+// has the time between ticks to work). Reports frames per second, beside the
+// disk's own floor measured in the same rounds: the same dropped frames read
+// whole with large sequential reads and nothing else.
 // Frames are written to a temporary folder (--dir PARENT, default the system's
 // temporary folder; it must be on a disk: a RAM file system cannot drop pages),
 // removed afterwards.
@@ -25,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "core/helper_thread.h"
 #include "core/loading.h"
 #include "core/prefetch.h"
@@ -33,24 +36,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
 
 double ms_between(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-struct Stats {
-    double median = 0, min = 0, max = 0;
-};
-
-Stats stats(std::vector<double> v) {
-    Stats s;
-    if (v.empty()) return s;
-    std::sort(v.begin(), v.end());
-    s.median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-    s.min = v.front();
-    s.max = v.back();
-    return s;
 }
 
 // Streams one frame to disk: a gradient that differs per frame.
@@ -118,14 +107,31 @@ double evict_all(const std::vector<std::string>& paths) {
     return total ? static_cast<double>(resident) / static_cast<double>(total) : -1;
 }
 
-enum Hint { kNoHint, kHintRows, kHintWhole };
-const char* const kHintNames[] = {"none", "rows", "whole"};
-
 struct Pass {
     double fps = 0;
     double hint_us = 0;  // median time of one hint call
     int failures = 0;
 };
+
+// How a pass reads: played by the viewer with each read-ahead hint, or the disk's
+// own floor (no viewer: each frame's file read whole, front to back).
+enum Hint { kNoHint, kHintRows, kHintWhole, kDiskFloor };
+const char* const kHintNames[] = {"none", "rows", "whole", "disk-floor"};
+
+/// The floor's reads: large enough that the disk streams, as a copy tool reads.
+constexpr std::size_t kFloorChunk = std::size_t{8} << 20;
+
+// The disk's floor: every frame read whole with large sequential reads, no
+// pixel work, one after the other, as fast as the disk gives them.
+Pass read_floor(const std::vector<std::string>& paths, std::vector<std::uint8_t>& buffer) {
+    Pass pass;
+    const auto start = Clock::now();
+    for (const std::string& p : paths)
+        if (!bench::read_whole_file(p.c_str(), buffer.data(), buffer.size(), kFloorChunk))
+            ++pass.failures;
+    pass.fps = static_cast<double>(paths.size()) / (ms_between(start, Clock::now()) / 1000);
+    return pass;
+}
 
 // Plays `frames` ticks from the current frame. With `paced`, tick k starts no
 // earlier than k * 16 ms after the first, as a 16 ms timer fires.
@@ -150,7 +156,7 @@ Pass play(Viewer& viewer, int frames, Hint hint, bool paced) {
         }
     }
     pass.fps = frames / (ms_between(start, Clock::now()) / 1000);
-    pass.hint_us = stats(hint_times).median;
+    pass.hint_us = bench::stats(hint_times).median;
     return pass;
 }
 
@@ -244,6 +250,9 @@ int main(int argc, char** argv) {
         for (bool paced : {false, true})
             for (Hint hint : {kNoHint, kHintRows, kHintWhole})
                 modes.push_back({shift, paced, hint, {}, {}, 0});
+    modes.push_back({0, false, kDiskFloor, {}, {}, 0});
+    std::vector<std::uint8_t> whole(static_cast<std::size_t>(kDpxDataOffset) +
+                                    static_cast<std::size_t>(width) * height * 6);
     for (int r = 0; r < rounds && status == 0; ++r) {
         std::fprintf(stderr, "round %d/%d\n", r + 1, rounds);
         for (std::size_t m = 0; m < modes.size() && status == 0; ++m) {
@@ -253,21 +262,35 @@ int main(int argc, char** argv) {
             // The display is brought to this size before the frames are dropped.
             if (load_frame_checked(viewer, &changed) != 0) status = 1;
             mode.worst_left = std::max(mode.worst_left, evict_all(paths));
-            const Pass pass = play(viewer, frame_count, mode.hint, mode.paced);
+            const Pass pass = mode.hint == kDiskFloor
+                                  ? read_floor(paths, whole)
+                                  : play(viewer, frame_count, mode.hint, mode.paced);
             if (pass.failures) status = 1;
             mode.fps.push_back(pass.fps);
             mode.hint_us.push_back(pass.hint_us);
         }
     }
+    double floor_fps = 0;
+    for (const Mode& mode : modes)
+        if (mode.hint == kDiskFloor) floor_fps = bench::stats(mode.fps).median;
     for (const Mode& mode : modes) {
         if (status != 0) break;
-        const Stats f = stats(mode.fps);
-        const double hint_us = mode.hint == kNoHint ? 0.0 : stats(mode.hint_us).median;
-        char hint_text[32] = "";
-        if (mode.hint != kNoHint) std::snprintf(hint_text, sizeof hint_text, "%.0f us", hint_us);
-        std::printf("1/%-4d %-13s %-6s %6.1f (%.1f-%.1f)%10s %s\n", 1 << mode.shift,
-                    mode.paced ? "16 ms ticks" : "back to back", kHintNames[mode.hint], f.median,
-                    f.min, f.max, "", hint_text);
+        const bench::Stats f = bench::stats(mode.fps);
+        const bool hinted = mode.hint == kHintRows || mode.hint == kHintWhole;
+        const double hint_us = hinted ? bench::stats(mode.hint_us).median : 0.0;
+        char hint_text[64] = "";
+        if (hinted) std::snprintf(hint_text, sizeof hint_text, "%.0f us", hint_us);
+        if (floor_fps > 0 && !mode.paced && mode.hint != kDiskFloor)
+            std::snprintf(hint_text + std::strlen(hint_text),
+                          sizeof hint_text - std::strlen(hint_text), "  %.2fx the disk floor",
+                          f.median / floor_fps);
+        if (mode.hint == kDiskFloor)
+            std::printf("%-6s %-13s %-6s %6.1f (%.1f-%.1f)   whole files, %zu MB reads\n", "-",
+                        "back to back", "floor", f.median, f.min, f.max, kFloorChunk >> 20);
+        else
+            std::printf("1/%-4d %-13s %-6s %6.1f (%.1f-%.1f)%10s %s\n", 1 << mode.shift,
+                        mode.paced ? "16 ms ticks" : "back to back", kHintNames[mode.hint],
+                        f.median, f.min, f.max, "", hint_text);
         if (tsv)
             std::fprintf(tsv, "%d\t%s\t%s\t%.2f\t%.2f\t%.2f\t%.1f\t%.2f\n", mode.shift,
                          mode.paced ? "paced" : "free", kHintNames[mode.hint], f.median, f.min,

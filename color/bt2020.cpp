@@ -3,20 +3,22 @@
 #include <cmath>
 #include <cstring>
 
-// The AVX2 row path is chosen at run time, so the program still runs on any
+// The vector row paths are chosen at run time, so the program still runs on any
 // x86 CPU. Not on Windows: its compilers cannot align the stack for spilled
-// 32-byte registers there, so the portable path runs instead.
+// 32- and 64-byte registers there, so the portable path runs instead.
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(_WIN32)
-#define KARVELIN_AVX2_ROWS 1
+#define KARVELIN_VECTOR_ROWS 1
 #include <immintrin.h>
 #else
-#define KARVELIN_AVX2_ROWS 0
+#define KARVELIN_VECTOR_ROWS 0
 #endif
 
 // Every result here must match the reference arithmetic bit for bit: two
 // roundings per multiply-then-add. The build passes -ffp-contract=off to every
 // target; these pragmas keep this file exact even if a build forgets the flag
-// and targets a CPU with fused multiply-add.
+// and targets a CPU with fused multiply-add. (The single-precision rows below
+// fuse on purpose, with explicit intrinsics: they only decide values whose
+// answer their error bound cannot change.)
 #if defined(__clang__)
 #pragma clang fp contract(off)
 #elif defined(__GNUC__)
@@ -43,6 +45,19 @@ inline int search_code(const double* t, double v) {
     return v < t[d] ? d - 1 : d;
 }
 
+// The three matrix results in the reference order: (a R - b G) - c B etc., with
+// the products taken from the tables (a product from a table is the same double
+// as one computed per pixel, and x - b*y equals x + (-b)*y exactly).
+struct Linear {
+    double r, g, b;
+};
+
+inline Linear matrix_sums(const ConversionTables& tables, int red, int green, int blue) {
+    const auto& p = tables.product;
+    return {(p[0][red] + p[1][green]) + p[2][blue], (p[3][green] + p[4][red]) + p[5][blue],
+            p[6][blue] + (p[7][red] + p[8][green])};
+}
+
 // Same answer as search_code when tables.fast_inverse is set, without
 // branches: the bucket gives the answer or one below it, and one comparison
 // against the next threshold decides which.
@@ -58,27 +73,27 @@ inline int inverse_code(const ConversionTables& tables, double v) {
     return d + (v >= tables.fixup_threshold[d + 1]);
 }
 
-// Sums in the reference order: (a R - b G) - c B etc., with the products
-// taken from the tables (a product from a table is the same double as one
-// computed per pixel, and x - b*y equals x + (-b)*y exactly).
 inline void convert_fast(const ConversionTables& tables, int& red, int& green, int& blue) {
-    const auto& p = tables.product;
-    const double r = (p[0][red] + p[1][green]) + p[2][blue];
-    const double g = (p[3][green] + p[4][red]) + p[5][blue];
-    const double b = p[6][blue] + (p[7][red] + p[8][green]);
-    red = inverse_code(tables, r);
-    green = inverse_code(tables, g);
-    blue = inverse_code(tables, b);
+    const Linear v = matrix_sums(tables, red, green, blue);
+    red = inverse_code(tables, v.r);
+    green = inverse_code(tables, v.g);
+    blue = inverse_code(tables, v.b);
 }
 
 inline void convert_searched(const ConversionTables& tables, int& red, int& green, int& blue) {
-    const auto& p = tables.product;
-    const double r = (p[0][red] + p[1][green]) + p[2][blue];
-    const double g = (p[3][green] + p[4][red]) + p[5][blue];
-    const double b = p[6][blue] + (p[7][red] + p[8][green]);
-    red = search_code(tables.threshold, r);
-    green = search_code(tables.threshold, g);
-    blue = search_code(tables.threshold, b);
+    const Linear v = matrix_sums(tables, red, green, blue);
+    red = search_code(tables.threshold, v.r);
+    green = search_code(tables.threshold, v.g);
+    blue = search_code(tables.threshold, v.b);
+}
+
+// Whether (v - origin) * scale fits an int for every matrix result v, far from
+// overflow: the inverses compute that index as an int before clamping it.
+bool index_fits_int(const ConversionTables& tables, double origin, double scale) {
+    double largest = 0.0;
+    for (int c = 0; c < 9; ++c)
+        for (int i = 0; i < 256; ++i) largest = std::fmax(largest, std::fabs(tables.product[c][i]));
+    return (3.0 * largest + std::fabs(origin)) * scale <= 1e9;
 }
 
 void build_buckets(ConversionTables& tables) {
@@ -99,12 +114,7 @@ void build_buckets(ConversionTables& tables) {
     // One fix-up step is enough only if a bucket (widened by the margin below
     // and by rounding of the index) never holds two thresholds.
     if (narrowest * tables.bucket_scale < 1.5) return;
-    // The index is computed as an int before clamping: every matrix result
-    // must keep it far from overflow.
-    double largest = 0.0;
-    for (int c = 0; c < 9; ++c)
-        for (int i = 0; i < 256; ++i) largest = std::fmax(largest, std::fabs(tables.product[c][i]));
-    if ((3.0 * largest + std::fabs(low)) * tables.bucket_scale > 1e9) return;
+    if (!index_fits_int(tables, low, tables.bucket_scale)) return;
     for (int k = 0; k < kConversionBuckets; ++k) {
         // The lowest value of bucket k, less a quarter bucket for the rounding
         // of the index, so the stored code is never above the true answer.
@@ -114,7 +124,9 @@ void build_buckets(ConversionTables& tables) {
     tables.fast_inverse = 1;
 }
 
-#if KARVELIN_AVX2_ROWS
+#if KARVELIN_VECTOR_ROWS
+// ---- 4 pixels at a time in double precision (AVX2) ---------------------------
+
 // The fine position of a threshold, by the same operations the vector path
 // applies to a value (subtract, multiply, truncate, clamp).
 int fine_position(const ConversionTables& tables, double v) {
@@ -133,12 +145,7 @@ int build_fine_entries(ConversionTables& tables) {
     // Past the last threshold: beyond every clamped position, so never reached.
     fine[256] = kFineLast + 1;
     if (fine[1] <= 0 || fine[255] >= kFineLast) return -1;
-    // Truncation to int32 must not overflow for any matrix result (products of
-    // at most 1.6605 times the brightest decoded value, three to a sum).
-    double largest = 0.0;
-    for (int c = 0; c < 9; ++c)
-        for (int i = 0; i < 256; ++i) largest = std::fmax(largest, std::fabs(tables.product[c][i]));
-    if ((3.0 * largest + std::fabs(tables.bucket_origin)) * tables.fine_scale > 1e9) return -1;
+    if (!index_fits_int(tables, tables.bucket_origin, tables.fine_scale)) return -1;
     for (int j = 2; j < 256; ++j)
         if ((fine[j] >> kFineShift) <= (fine[j - 1] >> kFineShift)) return -1;
     int below = 0;  // thresholds whose fine position lies before bucket k
@@ -250,71 +257,188 @@ __attribute__((target("avx2"))) int convert_row_avx2(const ConversionTables& tab
     return i;
 }
 
-// Eight pixels at a time in 512-bit registers, the same arithmetic and the
-// same inverse as the four-pixel path above.
-__attribute__((target("avx2,avx512f"))) inline __m256i inverse_codes_avx512(
-    const ConversionTables& tables, __m512d v, __mmask8& equal) {
-    const __m512d scaled = _mm512_mul_pd(_mm512_sub_pd(v, _mm512_set1_pd(tables.bucket_origin)),
-                                         _mm512_set1_pd(tables.fine_scale));
-    __m256i f = _mm512_maskz_cvttpd_epi32(0xFF, scaled);
-    f = _mm256_max_epi32(f, _mm256_setzero_si256());
-    f = _mm256_min_epi32(f, _mm256_set1_epi32(kFineLast));
-    const __m256i k = _mm256_srli_epi32(f, kFineShift);
-    const __m256i e =
-        _mm256_setr_m128i(bucket_entries4(tables.bucket_entry, _mm256_castsi256_si128(k)),
-                          bucket_entries4(tables.bucket_entry, _mm256_extracti128_si256(k, 1)));
-    const __m256i next = _mm256_srli_epi32(e, 8);
-    const __m256i same = _mm256_cmpeq_epi32(f, next);
-    equal |= static_cast<__mmask8>(_mm256_movemask_ps(_mm256_castsi256_ps(same)));
-    return _mm256_sub_epi32(_mm256_and_si256(e, _mm256_set1_epi32(0xFF)),
-                            _mm256_cmpgt_epi32(f, next));
+// ---- 16 pixels at a time in single precision (AVX-512) -----------------------
+//
+// The code a value v gets is the largest i with threshold[i] <= v, and
+// threshold[i] is the curve at code i - 1/2, so the code is floor(g(v)),
+// clamped to 0..255, for the inverse of the curve in code units:
+//   g(v) = 219 (1.0993 v^0.45 - 0.0993) + 16.5, or 985.5 v + 16.5 on the
+//   linear segment (g(threshold[i]) = i on both sides of the joint).
+// These rows compute g in single precision, within 1.2e-4 of a code of the
+// reference's double-precision value (the float matrix, and v^0.45 as 2^(0.45 e)
+// times a polynomial in the mantissa). That decides every value whose g lies
+// further than kFloatMargin from a whole number; the others (about one value
+// in 2000) keep their pixel for the exact arithmetic. The decoded values come
+// from a 32-entry window of the decode table placed at each block's first
+// pixel: neighbouring pixels of a picture, grain included, lie within a few
+// codes of each other; a block whose colours spread wider gathers them one by
+// one.
+
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC 12 warns inside its own AVX-512 intrinsic headers (their "undefined"
+// pass-through operands).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+/// Fixed point of g: 65536 per code.
+constexpr float kCodeUnit = 65536.0f;
+/// Values whose g lies within this many units of a whole code are decided by
+/// the exact arithmetic: twice the largest error of the single-precision g
+/// over all 2^24 inputs (7.5 units).
+constexpr int kFloatMargin = 16;
+/// v^0.45 for v = 2^e m, m in [1, 2): the polynomial interpolating m^0.45 at 7
+/// Chebyshev nodes (error below 2.4e-7 of the value) times 2^(0.45 e), taken
+/// from a table by the low four bits of the float's exponent (e = -6 .. 0
+/// above the linear segment, as v < 2) and scaled by 219 * 1.0993 * kCodeUnit.
+constexpr float kPowerPoly[7] = {0x1.44bdb2p-2f,  0x1.177e5ep+0f, -0x1.58405cp-1f, 0x1.7f8734p-2f,
+                                 -0x1.194034p-3f, 0x1.d95932p-6f, -0x1.5989e6p-9f};
+// clang-format off
+constexpr float kOctaveScale[16] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0x1.2864dap+21f, 0x1.94e2d6p+21f, 0x1.148b9cp+22f, 0x1.79c5a6p+22f,
+    0x1.0206a2p+23f, 0x1.60794ap+23f, 0x1.e17e5p+23f};
+// clang-format on
+/// Where the linear segment ends: v = 0.08145 / 4.5.
+constexpr float kLinearEnd = static_cast<float>(0.08145 / 4.5);
+
+// g(v) in units of 1/kCodeUnit, plus kFloatMargin, truncated: the code is the
+// result >> 16 unless its low 16 bits are below 2 kFloatMargin (then its lane
+// is set in `near`).
+__attribute__((target("avx2,avx512f,avx512bw"))) inline __m512i code_units(__m512 v,
+                                                                           __mmask16& near) {
+    const __m512i bits = _mm512_castps_si512(v);
+    const __m512 octave =
+        _mm512_permutexvar_ps(_mm512_srli_epi32(bits, 23), _mm512_loadu_ps(kOctaveScale));
+    // The mantissa with the exponent of 1.0: m in [1, 2).
+    const __m512 m = _mm512_castsi512_ps(_mm512_ternarylogic_epi32(
+        bits, _mm512_set1_epi32(0x007FFFFF), _mm512_set1_epi32(0x3F800000), 0xEA));
+    __m512 p = _mm512_fmadd_ps(_mm512_set1_ps(kPowerPoly[6]), m, _mm512_set1_ps(kPowerPoly[5]));
+    for (int k = 4; k >= 0; --k) p = _mm512_fmadd_ps(p, m, _mm512_set1_ps(kPowerPoly[k]));
+    constexpr float kOffset = (16.5f - 219.0f * 0.0993f) * kCodeUnit + kFloatMargin;
+    __m512 g = _mm512_fmadd_ps(octave, p, _mm512_set1_ps(kOffset));
+    const __mmask16 linear = _mm512_cmp_ps_mask(v, _mm512_set1_ps(kLinearEnd), _CMP_LT_OQ);
+    g = _mm512_mask_mov_ps(g, linear,
+                           _mm512_fmadd_ps(v, _mm512_set1_ps(985.5f * kCodeUnit),
+                                           _mm512_set1_ps(16.5f * kCodeUnit + kFloatMargin)));
+    const __m512i units = _mm512_cvttps_epi32(g);
+    near |= _mm512_testn_epi32_mask(units, _mm512_set1_epi32(0xFFFF & ~(2 * kFloatMargin - 1)));
+    return units;
 }
 
-__attribute__((target("avx2,avx512f"))) int convert_row_avx512(const ConversionTables& tables,
-                                                               std::uint8_t* pixels, int count) {
-    const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
-    const __m512d rr = _mm512_set1_pd(kRR), rg = _mm512_set1_pd(kRG), rb = _mm512_set1_pd(kRB);
-    const __m512d gg = _mm512_set1_pd(kGG), gr = _mm512_set1_pd(kGR), gb = _mm512_set1_pd(kGB);
-    const __m512d bb = _mm512_set1_pd(kBB), br = _mm512_set1_pd(kBR), bg = _mm512_set1_pd(kBG);
-    const double* dc = tables.decode;
-    __m256i last_in = _mm256_set1_epi32(-1), last_out = _mm256_setzero_si256();
-    int i = 0;
-    for (; i + 8 <= count; i += 8, pixels += 32) {
-        const __m256i px = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
-        const __m256i in = _mm256_and_si256(px, colour);
-        __m256i out;
-        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(in, last_in)) == -1) {
-            out = last_out;
-        } else {
-            const std::uint8_t* p = pixels;
-            const __m512d R = _mm512_setr_pd(dc[p[2]], dc[p[6]], dc[p[10]], dc[p[14]], dc[p[18]],
-                                             dc[p[22]], dc[p[26]], dc[p[30]]);
-            const __m512d G = _mm512_setr_pd(dc[p[1]], dc[p[5]], dc[p[9]], dc[p[13]], dc[p[17]],
-                                             dc[p[21]], dc[p[25]], dc[p[29]]);
-            const __m512d B = _mm512_setr_pd(dc[p[0]], dc[p[4]], dc[p[8]], dc[p[12]], dc[p[16]],
-                                             dc[p[20]], dc[p[24]], dc[p[28]]);
-            const __m512d r = _mm512_add_pd(
-                _mm512_add_pd(_mm512_mul_pd(rr, R), _mm512_mul_pd(rg, G)), _mm512_mul_pd(rb, B));
-            const __m512d g = _mm512_add_pd(
-                _mm512_add_pd(_mm512_mul_pd(gg, G), _mm512_mul_pd(gr, R)), _mm512_mul_pd(gb, B));
-            const __m512d b = _mm512_add_pd(
-                _mm512_mul_pd(bb, B), _mm512_add_pd(_mm512_mul_pd(br, R), _mm512_mul_pd(bg, G)));
-            __mmask8 equal = 0;
-            const __m256i cr = inverse_codes_avx512(tables, r, equal);
-            const __m256i cg = inverse_codes_avx512(tables, g, equal);
-            const __m256i cb = inverse_codes_avx512(tables, b, equal);
-            out = _mm256_or_si256(_mm256_or_si256(cb, _mm256_slli_epi32(cg, 8)),
-                                  _mm256_slli_epi32(cr, 16));
-            if (equal) {
-                out = _mm256_setr_m128i(convert_four(tables, p), convert_four(tables, p + 16));
-            }
-            last_in = in;
-            last_out = out;
+// Converts count / 16 blocks of 16 pixels and returns how many pixels that is.
+// The loop makes no calls, so that its constants stay in registers: pixels near
+// a code boundary keep their input and are flagged in `near_masks`, one 16-bit
+// mask per block; the caller converts those with the exact arithmetic.
+__attribute__((target("avx2,avx512f,avx512bw"))) int convert_blocks_float(
+    const ConversionTables& tables, std::uint8_t* pixels, int count, std::uint16_t* near_masks) {
+    const __m512 rr = _mm512_set1_ps(static_cast<float>(kRR));
+    const __m512 rg = _mm512_set1_ps(static_cast<float>(kRG));
+    const __m512 rb = _mm512_set1_ps(static_cast<float>(kRB));
+    const __m512 gg = _mm512_set1_ps(static_cast<float>(kGG));
+    const __m512 gr = _mm512_set1_ps(static_cast<float>(kGR));
+    const __m512 gb = _mm512_set1_ps(static_cast<float>(kGB));
+    const __m512 bb = _mm512_set1_ps(static_cast<float>(kBB));
+    const __m512 br = _mm512_set1_ps(static_cast<float>(kBR));
+    const __m512 bg = _mm512_set1_ps(static_cast<float>(kBG));
+    const float* dc = tables.decode_float;
+    const __m512i colour = _mm512_set1_epi32(0x00FFFFFF);
+    // Bytes 0..2 of a pixel lie in their window when below 32; byte 3 is no colour.
+    const __m512i outside = _mm512_set1_epi32(0x00E0E0E0);
+    const __m512i fifteen = _mm512_set1_epi8(15);
+    const __m512i last_window = _mm512_set1_epi8(static_cast<char>(224));
+    // The packed codes of four pixels per 128-bit lane (blue, green, red, zero)
+    // back into pixel order.
+    const __m512i order =
+        _mm512_broadcast_i32x4(_mm_setr_epi8(0, 4, 8, -1, 1, 5, 9, -1, 2, 6, 10, -1, 3, 7, 11, -1));
+    // As in the double-precision rows, a block equal to the previous one takes
+    // its result; the first block never matches.
+    __m512i last_in = _mm512_set1_epi32(-1), last_out = _mm512_setzero_si512();
+    const int blocks = count / 16;
+    for (int k = 0; k < blocks; ++k, pixels += 64) {
+        near_masks[k] = 0;
+        const __m512i px = _mm512_loadu_si512(pixels);
+        const __m512i in = _mm512_and_si512(px, colour);
+        if (_mm512_cmpneq_epi32_mask(in, last_in) == 0) {
+            _mm512_storeu_si512(pixels, _mm512_ternarylogic_epi32(last_out, px, colour, 0xE4));
+            continue;
         }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(pixels),
-                            _mm256_or_si256(out, _mm256_andnot_si256(colour, px)));
+        // Windows of 32 codes from the first pixel's codes less 15 (0 .. 224).
+        const __m512i bases = _mm512_min_epu8(
+            _mm512_subs_epu8(_mm512_broadcastd_epi32(_mm512_castsi512_si128(in)), fifteen),
+            last_window);
+        const __m512i offsets = _mm512_sub_epi8(px, bases);
+        __m512 B, G, R;
+        if (_mm512_test_epi8_mask(offsets, outside) == 0) {
+            const auto base = static_cast<std::uint32_t>(_mm512_cvtsi512_si32(bases));
+            const float* wb = dc + (base & 0xFF);
+            const float* wg = dc + ((base >> 8) & 0xFF);
+            const float* wr = dc + ((base >> 16) & 0xFF);
+            // Only the low five bits of each offset pick a window entry.
+            B = _mm512_permutex2var_ps(_mm512_loadu_ps(wb), offsets, _mm512_loadu_ps(wb + 16));
+            G = _mm512_permutex2var_ps(_mm512_loadu_ps(wg), _mm512_srli_epi32(offsets, 8),
+                                       _mm512_loadu_ps(wg + 16));
+            R = _mm512_permutex2var_ps(_mm512_loadu_ps(wr), _mm512_srli_epi32(offsets, 16),
+                                       _mm512_loadu_ps(wr + 16));
+        } else {
+            // Colours spread wider than a window (an edge, random noise): the
+            // decoded values one by one, by gather instructions.
+            const __m512i byte = _mm512_set1_epi32(0xFF);
+            B = _mm512_i32gather_ps(_mm512_and_si512(px, byte), dc, 4);
+            G = _mm512_i32gather_ps(_mm512_and_si512(_mm512_srli_epi32(px, 8), byte), dc, 4);
+            R = _mm512_i32gather_ps(_mm512_and_si512(_mm512_srli_epi32(px, 16), byte), dc, 4);
+        }
+        const __m512 r = _mm512_fmadd_ps(rb, B, _mm512_fmadd_ps(rg, G, _mm512_mul_ps(rr, R)));
+        const __m512 g = _mm512_fmadd_ps(gb, B, _mm512_fmadd_ps(gr, R, _mm512_mul_ps(gg, G)));
+        const __m512 b = _mm512_fmadd_ps(bg, G, _mm512_fmadd_ps(br, R, _mm512_mul_ps(bb, B)));
+        __mmask16 near = 0;
+        const __m512i cb = _mm512_srai_epi32(code_units(b, near), 16);
+        const __m512i cg = _mm512_srai_epi32(code_units(g, near), 16);
+        const __m512i cr = _mm512_srai_epi32(code_units(r, near), 16);
+        // Saturating packs clamp the codes to 0..255.
+        const __m512i packed = _mm512_packus_epi16(_mm512_packs_epi32(cb, cg),
+                                                   _mm512_packs_epi32(cr, _mm512_setzero_si512()));
+        const __m512i out = _mm512_shuffle_epi8(packed, order);
+        // Byte 3 of each pixel passes through untouched; pixels near a code
+        // boundary keep their input for the exact arithmetic.
+        _mm512_mask_storeu_epi32(pixels, static_cast<__mmask16>(~near),
+                                 _mm512_ternarylogic_epi32(out, px, colour, 0xE4));
+        near_masks[k] = near;
+        last_in = near ? _mm512_set1_epi32(-1) : in;
+        last_out = out;
     }
-    return i;
+    return blocks * 16;
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+// The single-precision blocks, then the exact arithmetic for what they left.
+// Returns how many pixels it converted (a multiple of 16).
+int convert_row_float(const ConversionTables& tables, std::uint8_t* pixels, int count) {
+    // A display row has at most 7680 pixels; longer rows go in pieces.
+    constexpr int kBlocks = 512;
+    std::uint16_t near[kBlocks];
+    int done = 0;
+    while (count - done >= 16) {
+        const int piece = count - done < kBlocks * 16 ? count - done : kBlocks * 16;
+        std::uint8_t* p = pixels + 4 * static_cast<std::size_t>(done);
+        const int converted = convert_blocks_float(tables, p, piece, near);
+        for (int k = 0; k < converted / 16; ++k) {
+            for (unsigned left = near[k]; left != 0; left &= left - 1) {
+                std::uint8_t* q = p + 64 * k + 4 * __builtin_ctz(left);
+                int r = q[2], g = q[1], b = q[0];
+                convert_fast(tables, r, g, b);
+                q[0] = static_cast<std::uint8_t>(b);
+                q[1] = static_cast<std::uint8_t>(g);
+                q[2] = static_cast<std::uint8_t>(r);
+            }
+        }
+        done += converted;
+    }
+    return done;
 }
 #endif
 
@@ -325,17 +449,19 @@ void build_conversion_tables(ConversionTables& tables) {
     for (int i = 0; i < 256; ++i) {
         tables.decode[i] = linear_light((i - 16) / 219.0);
         tables.threshold[i] = linear_light((i - 16.5) / 219.0);
+        tables.decode_float[i] = static_cast<float>(tables.decode[i]);
     }
     const double coefficient[9] = {kRR, kRG, kRB, kGG, kGR, kGB, kBB, kBR, kBG};
     for (int c = 0; c < 9; ++c)
         for (int i = 0; i < 256; ++i) tables.product[c][i] = coefficient[c] * tables.decode[i];
     build_buckets(tables);
-#if KARVELIN_AVX2_ROWS
-    if (tables.fast_inverse && build_fine_entries(tables) == 0) {
-        if (__builtin_cpu_supports("avx512f"))
+#if KARVELIN_VECTOR_ROWS
+    // The single-precision rows fall back on the double-precision ones, which
+    // need the fine entries too.
+    if (tables.fast_inverse && build_fine_entries(tables) == 0 && __builtin_cpu_supports("avx2")) {
+        tables.vector_rows = 1;
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
             tables.vector_rows = 2;
-        else if (__builtin_cpu_supports("avx2"))
-            tables.vector_rows = 1;
     }
 #endif
     tables.built = 1;
@@ -354,10 +480,10 @@ void convert_pixel(const ConversionTables& tables, int& red, int& green, int& bl
 }
 
 void convert_row_bgrx(const ConversionTables& tables, std::uint8_t* pixels, int count) {
-#if KARVELIN_AVX2_ROWS
+#if KARVELIN_VECTOR_ROWS
     if (tables.vector_rows && count > 0) {
-        const int done = tables.vector_rows == 2 ? convert_row_avx512(tables, pixels, count)
-                                                 : convert_row_avx2(tables, pixels, count);
+        int done = tables.vector_rows == 2 ? convert_row_float(tables, pixels, count) : 0;
+        done += convert_row_avx2(tables, pixels + 4 * done, count - done);
         pixels += 4 * done;
         count -= done;
         if (count == 0) return;

@@ -41,11 +41,15 @@ struct ConversionTables {
     /// comparison only when f equals it (about once in 10^5 values).
     std::uint32_t bucket_entry[kConversionBuckets];
     double fine_scale;
+    /// decode[] in single precision, for the 16-pixel rows.
+    float decode_float[256];
     /// 1 when the fast inverse may be used (thresholds strictly increasing and
     /// no bucket spanning two of them); otherwise the plain search runs.
     int fast_inverse;
-    /// 1 when convert_row_bgrx may use the AVX2 row path (the CPU has it and
-    /// the fast inverse is on); a test may clear it to run the portable path.
+    /// The widest row path convert_row_bgrx may use: 2 for 16 pixels at a time
+    /// in single precision (AVX-512), 1 for 4 pixels at a time in double
+    /// precision (AVX2), 0 for the portable one. A test may lower it to run the
+    /// narrower paths.
     int vector_rows;
     int built;
 };

@@ -37,6 +37,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "bench/bench_common.h"
 #include "color/bt2020.h"
 #include "core/helper_thread.h"
 #include "core/readers.h"
@@ -44,62 +45,8 @@ extern "C" {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms_since(Clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-struct Stats {
-    double median = 0, min = 0, max = 0;
-};
-
-Stats stats(std::vector<double> v) {
-    Stats s;
-    if (v.empty()) return s;
-    std::sort(v.begin(), v.end());
-    s.median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-    s.min = v.front();
-    s.max = v.back();
-    return s;
-}
-
-// A camera-like picture: smooth ramps in each channel plus grain in the low
-// bits, so that every 16-bit sample differs and the 16 -> 8 bit step matters,
-// and neighbouring pixels rarely share a colour (no help from colour caches).
-std::vector<std::uint16_t> make_picture(int width, int height) {
-    std::vector<std::uint16_t> rgb(static_cast<std::size_t>(width) * height * 3);
-    std::uint32_t state = 0x9E3779B9u;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = (static_cast<std::size_t>(y) * width + x) * 3;
-            const int base[3] = {4096 + static_cast<int>(x * 56000LL / width),
-                                 4096 + static_cast<int>(y * 56000LL / height),
-                                 4096 + ((x + y) % 1024) * 54};
-            for (int c = 0; c < 3; ++c) {
-                state ^= state << 13;
-                state ^= state >> 17;
-                state ^= state << 5;
-                const int v = base[c] + static_cast<int>(state % 2048) - 1024;
-                rgb[i + c] = static_cast<std::uint16_t>(std::clamp(v, 0, 65535));
-            }
-        }
-    }
-    return rgb;
-}  // namespace
-
-bool read_all(const char* path, std::uint8_t* buffer, std::size_t size) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, buffer + done, size - done);
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    return done == size;
-}
+using bench::Clock;
+using bench::ms_since;
 
 struct Frame {
     std::string path;
@@ -164,7 +111,7 @@ void ffmpeg_close(Ffmpeg& ff) {
 // the display (bottom-up, through a negative stride). The scaler is made once per
 // size, as players cache it.
 int ffmpeg_frame(Ffmpeg& ff, const Frame& f, Display& d) {
-    if (!read_all(f.path.c_str(), ff.file->data, f.file_bytes)) return -1;
+    if (!bench::read_whole_file(f.path.c_str(), ff.file->data, f.file_bytes)) return -1;
     std::memset(ff.file->data + f.file_bytes, 0, AV_INPUT_BUFFER_PADDING_SIZE);
     ff.packet->buf = av_buffer_ref(ff.file);
     ff.packet->data = ff.file->data;
@@ -225,28 +172,6 @@ int oiio_frame(const Frame& f, std::vector<Sample>& samples, Display& d) {
         }
     }
     return 0;
-}
-
-// ---- Floors --------------------------------------------------------------------
-
-int floor_whole(const Frame& f, std::uint8_t* buffer) {
-    return read_all(f.path.c_str(), buffer, f.file_bytes) ? 0 : -1;
-}
-
-int floor_rows(const Frame& f, int shift, std::uint8_t* row) {
-    const int fd = ::open(f.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    const std::size_t row_bytes = static_cast<std::size_t>(f.width) * 6;
-    const int rows = f.height >> shift;
-    int result = 0;
-    // Top of the file first, as the reader goes.
-    for (int d = rows - 1; d >= 0; --d) {
-        const off_t at = kDpxDataOffset + static_cast<off_t>(f.height - 1 - (d << shift)) *
-                                              static_cast<off_t>(row_bytes);
-        if (::pread(fd, row, row_bytes, at) != static_cast<ssize_t>(row_bytes)) result = -1;
-    }
-    ::close(fd);
-    return result;
 }
 
 // ---- Picture checks ------------------------------------------------------------
@@ -348,7 +273,7 @@ void flush(const std::string& path) {
 }
 
 int write_frame(Frame& f) {
-    f.rgb = make_picture(f.width, f.height);
+    f.rgb = bench::make_grain_picture(f.width, f.height);
     if (write_dpx_file(f.path, f.width, f.height, f.rgb.data()) != 0) return -1;
     f.file_bytes = std::filesystem::file_size(f.path);
     flush(f.path);
@@ -447,9 +372,12 @@ int main(int argc, char** argv) {
             case kOiio8:
                 return oiio_frame(f, samples8, d);
             case kFloorWhole:
-                return floor_whole(f, whole.data());
+                return bench::read_whole_file(f.path.c_str(), whole.data(), f.file_bytes) ? 0 : -1;
             default:
-                return floor_rows(f, d.store.shift, row.data());
+                return bench::read_needed_rows(f.path.c_str(), kDpxDataOffset, f.width, f.height,
+                                               d.store.shift, row.data())
+                           ? 0
+                           : -1;
         }
     };
     auto cases_of = [](const Frame& f) { return f.picture == "card" ? 2 : int{kCaseCount}; };
@@ -535,8 +463,8 @@ int main(int argc, char** argv) {
                     f.width, f.height, f.picture.c_str());
         std::printf("%-6s %-13s %-28s %s\n", "size", "case", "median (min-max)", "ratio");
         for (int s = 0; s < kShifts; ++s) {
-            Stats st[kCaseCount];
-            for (int c = 0; c < cases_of(f); ++c) st[c] = stats(samples_ms[key(fi, s, c)]);
+            bench::Stats st[kCaseCount];
+            for (int c = 0; c < cases_of(f); ++c) st[c] = bench::stats(samples_ms[key(fi, s, c)]);
             for (int c = 0; c < cases_of(f); ++c) {
                 char range[64], ratio[96] = "";
                 std::snprintf(range, sizeof range, "%.2f (%.2f-%.2f)", st[c].median, st[c].min,

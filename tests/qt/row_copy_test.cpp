@@ -1,11 +1,14 @@
 // The flipped copy into a window image: right way up, opaque, clipped, and never
-// a byte outside the clip, with plain and streaming stores alike.
+// a byte outside the clip, with plain and streaming stores alike, on one thread
+// or split between two.
 #include "ui/qt/row_copy.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
+
+#include "core/helper_thread.h"
 
 namespace {
 
@@ -74,19 +77,27 @@ void expect_copied(const Target& t, const FlipCopy& c, int left, int top, int ri
 }  // namespace
 
 TEST(RowCopy, FlipsAndMakesOpaqueWithPlainAndStreamingStoresAtEveryAlignment) {
+    // The two-thread split runs on the real helper thread.
+    start_frame_helper();
     // Odd widths and offsets put the 16-byte boundary at each place in a row, and
-    // widths over 16 pixels exercise the streaming loop and its tail.
+    // widths over 16 pixels exercise the streaming loop and its tail; odd heights
+    // split unevenly between the threads, and one row cannot be split at all.
     for (std::int64_t stream_from : {std::int64_t{0}, INT64_MAX}) {
-        for (int at_x : {0, 1, 2, 3}) {
-            for (int width : {1, 5, 16, 37, 67}) {
-                const int height = 7;
-                const auto picture = make_picture(width, height);
-                Target t(width + 6, height + 5, 3);
-                const FlipCopy c = describe(picture, width, height, t, at_x, 2);
-                SCOPED_TRACE(::testing::Message() << "width " << width << " at " << at_x
-                                                  << " stream from " << stream_from);
-                EXPECT_EQ(copy_rows_flipped(c, stream_from), height);
-                expect_copied(t, c, at_x, 2, at_x + width, 2 + height);
+        for (std::int64_t share_from : {std::int64_t{0}, INT64_MAX}) {
+            for (int at_x : {0, 1, 2, 3}) {
+                for (int width : {1, 5, 16, 37, 67}) {
+                    for (int height : {1, 7}) {
+                        const auto picture = make_picture(width, height);
+                        Target t(width + 6, height + 5, 3);
+                        const FlipCopy c = describe(picture, width, height, t, at_x, 2);
+                        SCOPED_TRACE(::testing::Message()
+                                     << "width " << width << " height " << height << " at " << at_x
+                                     << " stream from " << stream_from << " share from "
+                                     << share_from);
+                        EXPECT_EQ(copy_rows_flipped(c, stream_from, share_from), height);
+                        expect_copied(t, c, at_x, 2, at_x + width, 2 + height);
+                    }
+                }
             }
         }
     }
@@ -96,6 +107,8 @@ TEST(RowCopy, WritesOnlyInsideClipAndTarget) {
     const int width = 40, height = 30;
     const auto picture = make_picture(width, height);
     for (std::int64_t stream_from : {std::int64_t{0}, INT64_MAX}) {
+        // Shared between two threads, each half still keeps to the clip.
+        const std::int64_t share_from = stream_from;
         // Clip inside the picture: a band from the middle.
         Target t(50, 40, 0);
         FlipCopy c = describe(picture, width, height, t, 4, 3);
@@ -103,7 +116,7 @@ TEST(RowCopy, WritesOnlyInsideClipAndTarget) {
         c.clip_y = 10;
         c.clip_width = 21;
         c.clip_height = 6;
-        EXPECT_EQ(copy_rows_flipped(c, stream_from), 6);
+        EXPECT_EQ(copy_rows_flipped(c, stream_from, share_from), 6);
         expect_copied(t, c, 9, 10, 30, 16);
 
         // A picture larger than the target is cut at the target's edges.
@@ -111,13 +124,13 @@ TEST(RowCopy, WritesOnlyInsideClipAndTarget) {
         FlipCopy d = describe(picture, width, height, small, 3, 1);
         d.clip_width = 1000;
         d.clip_height = 1000;
-        EXPECT_EQ(copy_rows_flipped(d, stream_from), 11);
+        EXPECT_EQ(copy_rows_flipped(d, stream_from, share_from), 11);
         expect_copied(small, d, 3, 1, 25, 12);
 
         // A picture placed above and left of the target shows its lower-right part.
         Target shifted(30, 20, 0);
         FlipCopy e = describe(picture, width, height, shifted, -5, -8);
-        EXPECT_EQ(copy_rows_flipped(e, stream_from), 20);
+        EXPECT_EQ(copy_rows_flipped(e, stream_from, share_from), 20);
         expect_copied(shifted, e, 0, 0, 30, 20);
     }
 }

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QStatusBar>
 #include <QString>
@@ -14,7 +13,6 @@
 #include <map>
 #include <optional>
 
-#include "ui/qt/row_copy.h"
 #include "ui/window_logic.h"
 
 class QAction;
@@ -30,11 +28,6 @@ class PictureWidget : public QWidget {
     /// that went through QPainter row by row (a pixmap, a printer, a grab).
     int direct_paints = 0;
     int painter_paints = 0;
-    /// Time spent painting, for the benchmark.
-    long long paint_nanoseconds = 0;
-    /// Pictures of at least this many pixels reach the backing store through
-    /// streaming stores (the benchmark compares with plain ones).
-    std::int64_t stream_from_pixels = kStreamFromPixels;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -116,9 +109,6 @@ class MainWindow : public QMainWindow {
     std::function<void()> show_about;
     /// Set when Q asked the program to end.
     bool quit_requested = false;
-    /// Ticks handled and the time they took (load and paint), for the benchmark.
-    long long ticks = 0;
-    long long tick_nanoseconds = 0;
 
     /// Resizes the window so that the picture area is width x height device
     /// pixels, or as much of it as the screen's available area holds with the

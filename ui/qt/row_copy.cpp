@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/helper_thread.h"
+
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #define KARVELIN_ROW_COPY_SSE2 1
@@ -85,15 +87,40 @@ void copy_rows(const FlipCopy& c, const Area& a, int first, int end, bool stream
 #endif
 }
 
+// The two halves of one copy, for the two threads that share it.
+struct SharedCopy {
+    const FlipCopy* copy;
+    Area area;
+    int middle;  // first target row of the second half
+    bool stream;
+};
+
+void copy_half(void* context, int part) {
+    const SharedCopy& s = *static_cast<const SharedCopy*>(context);
+    if (part == 0)
+        copy_rows(*s.copy, s.area, s.area.top, s.middle, s.stream);
+    else
+        copy_rows(*s.copy, s.area, s.middle, s.area.bottom, s.stream);
+}
+
 }  // namespace
 
-int copy_rows_flipped(const FlipCopy& copy, std::int64_t stream_from_pixels) {
+int copy_rows_flipped(const FlipCopy& copy, std::int64_t stream_from_pixels,
+                      std::int64_t share_from_pixels) {
     if (copy.pixels == nullptr || copy.target == nullptr || copy.width <= 0 || copy.height <= 0)
         return 0;
     const Area a = copy_area(copy);
     if (a.right <= a.left || a.bottom <= a.top) return 0;
     const std::int64_t pixels =
         static_cast<std::int64_t>(a.right - a.left) * static_cast<std::int64_t>(a.bottom - a.top);
-    copy_rows(copy, a, a.top, a.bottom, pixels >= stream_from_pixels);
+    const bool stream = pixels >= stream_from_pixels;
+    if (pixels >= share_from_pixels && a.bottom - a.top >= 2) {
+        // Each thread streams its own half and fences its own stores;
+        // run_two_parts returns once both are done.
+        SharedCopy shared{&copy, a, a.top + (a.bottom - a.top) / 2, stream};
+        run_two_parts(copy_half, &shared);
+    } else {
+        copy_rows(copy, a, a.top, a.bottom, stream);
+    }
     return a.bottom - a.top;
 }
