@@ -2,6 +2,7 @@
 #include "core/helper_thread.h"
 
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -27,9 +28,14 @@ struct Helper {
     bool posted = false;
     /// Set while the helper runs a task; the poster waits for it to clear.
     bool running = false;
-    /// Held by the thread whose frame the helper is working on; a second reader
-    /// running at the same time on another thread does its frame alone.
-    std::mutex in_use;
+    /// Set while a thread's frame or a background task has the helper; a second
+    /// reader running at the same time on another thread does its frame alone.
+    bool claimed = false;
+    /// A background task and its own copy of its data; `background` says the
+    /// posted task is this one. The helper releases its claim when it is done.
+    bool background = false;
+    void (*background_task)(void*) = nullptr;
+    alignas(std::max_align_t) unsigned char background_data[kBackgroundBytes];
     /// The helper itself, and the processor it was last kept off (-1: none yet).
     ThreadRef thread = 0;
     int kept_off = -1;
@@ -46,6 +52,15 @@ void helper_loop(Helper* h) {
         h->wake.wait(lock, [h] { return h->posted; });
         h->posted = false;
         h->running = true;
+        if (h->background) {
+            lock.unlock();
+            h->background_task(h->background_data);
+            lock.lock();
+            h->background = false;
+            h->running = false;
+            h->claimed = false;
+            continue;
+        }
         void (*task)(void*, int) = h->task;
         void* context = h->context;
         lock.unlock();
@@ -54,6 +69,15 @@ void helper_loop(Helper* h) {
         h->running = false;
         h->finished.notify_one();
     }
+}
+
+/// Claims the helper for the caller; false when there is none or it is taken.
+bool claim(Helper* h) {
+    if (!h) return false;
+    std::lock_guard<std::mutex> lock(h->mutex);
+    if (h->claimed) return false;
+    h->claimed = true;
+    return true;
 }
 
 }  // namespace
@@ -77,7 +101,7 @@ void start_frame_helper() {
 
 void run_two_parts(void (*task)(void*, int), void* context) {
     Helper* h = g_helper;
-    if (!h || !h->in_use.try_lock()) {
+    if (!claim(h)) {
         task(context, 0);
         task(context, 1);
         return;
@@ -106,12 +130,25 @@ void run_two_parts(void (*task)(void*, int), void* context) {
         // The helper never got to it and part 0 took all the work; part 1 runs
         // here, where it finds nothing left, so the task's promise holds.
         h->posted = false;
+        h->claimed = false;
         lock.unlock();
         task(context, 1);
-        h->in_use.unlock();
         return;
     }
     h->finished.wait(lock, [h] { return !h->running; });
-    lock.unlock();
-    h->in_use.unlock();
+    h->claimed = false;
+}
+
+bool run_in_background(void (*task)(void*), const void* data, std::size_t bytes) {
+    Helper* h = g_helper;
+    if (bytes > kBackgroundBytes || !claim(h)) return false;
+    {
+        std::lock_guard<std::mutex> lock(h->mutex);
+        std::memcpy(h->background_data, data, bytes);
+        h->background_task = task;
+        h->background = true;
+        h->posted = true;
+    }
+    h->wake.notify_one();
+    return true;
 }
