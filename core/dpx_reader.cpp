@@ -438,6 +438,7 @@ void dpx_part(void* context, int part) {
     const FramePlan& plan = job.frame.plan;
     const auto stride = static_cast<std::int64_t>(h.row_stride);
     std::int64_t held = 0;
+    RowsToConvert pending;
     walk_rows(
         plan, job.span_capacity, plan.shift == 0, job.frame.next, job.frame.buffers[part],
         [&](std::uint8_t* buffer, std::int32_t top, std::int32_t count) {
@@ -461,8 +462,9 @@ void dpx_part(void* context, int part) {
                 for (std::size_t c = shown; c < static_cast<std::size_t>(plan.cols_out); ++c)
                     dst[4 * c] = dst[4 * c + 1] = dst[4 * c + 2] = 0;
             }
-            finish_row(job.frame, dst);
+            finish_row(job.frame, pending, display);
         });
+    finish_rows(job.frame, pending);
 }
 
 }  // namespace
