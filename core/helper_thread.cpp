@@ -59,6 +59,7 @@ void helper_loop(Helper* h) {
             h->background = false;
             h->running = false;
             h->claimed = false;
+            h->finished.notify_all();
             continue;
         }
         void (*task)(void*, int) = h->task;
@@ -67,14 +68,26 @@ void helper_loop(Helper* h) {
         task(context, 1);
         lock.lock();
         h->running = false;
-        h->finished.notify_one();
+        h->finished.notify_all();
     }
 }
 
-/// Claims the helper for the caller; false when there is none or it is taken.
-bool claim(Helper* h) {
+/// Claims the helper for the caller; false when there is none or another thread's
+/// frame has it. A frame waits for a background task the helper is running
+/// (short, and the frame needs both threads: played back to back, frames going
+/// alone behind the read-ahead hint took twice as long) and takes back one it has
+/// not started (a hint for the very frame now being read).
+bool claim(Helper* h, bool for_frame) {
     if (!h) return false;
-    std::lock_guard<std::mutex> lock(h->mutex);
+    std::unique_lock<std::mutex> lock(h->mutex);
+    if (for_frame) {
+        if (h->claimed && h->background && h->posted) {
+            h->posted = false;
+            h->background = false;
+            h->claimed = false;
+        }
+        h->finished.wait(lock, [h] { return !(h->claimed && h->background); });
+    }
     if (h->claimed) return false;
     h->claimed = true;
     return true;
@@ -101,7 +114,7 @@ void start_frame_helper() {
 
 void run_two_parts(void (*task)(void*, int), void* context) {
     Helper* h = g_helper;
-    if (!claim(h)) {
+    if (!claim(h, true)) {
         task(context, 0);
         task(context, 1);
         return;
@@ -141,7 +154,7 @@ void run_two_parts(void (*task)(void*, int), void* context) {
 
 bool run_in_background(void (*task)(void*), const void* data, std::size_t bytes) {
     Helper* h = g_helper;
-    if (bytes > kBackgroundBytes || !claim(h)) return false;
+    if (bytes > kBackgroundBytes || !claim(h, false)) return false;
     {
         std::lock_guard<std::mutex> lock(h->mutex);
         std::memcpy(h->background_data, data, bytes);

@@ -19,7 +19,9 @@ constexpr std::size_t kBackgroundBytes = 8192;
 /// Copies `bytes` bytes of `data` for the helper thread and runs task(copy) there
 /// without waiting for it. Returns false and runs nothing when there is no helper,
 /// it is busy, or the data is larger than kBackgroundBytes: the caller then does
-/// the work itself. A frame posted while the task runs is read on its own thread.
+/// the work itself. run_two_parts waits for the task to end, and drops it when
+/// the helper has not started it yet: a background task must be short, and only
+/// worth doing before the next frame.
 bool run_in_background(void (*task)(void*), const void* data, std::size_t bytes);
 
 /// 1 (the default) lets the readers share frames with the helper thread; 0 keeps
