@@ -145,13 +145,11 @@ Pass play(Viewer& viewer, int frames, Hint hint, bool paced) {
         bool changed = false;
         if (load_frame_checked(viewer, &changed) != 0) ++pass.failures;
         if (hint != kNoHint) {
-            // What the tick handler does after loading: name the next frame and hint it.
+            // What the tick handler does after loading: hint the next frame, on the
+            // helper thread when it is free.
             const auto t0 = Clock::now();
-            char path[kPathMax];
-            const std::int32_t next = next_frame_index(viewer.seq, viewer.play);
-            if (next >= 0 && frame_path(viewer.seq, next, path) == 0)
-                prefetch_frame(path, viewer.seq.source_format, viewer.store,
-                               hint == kHintRows ? kPrefetchNeededRows : kPrefetchWholeFile);
+            prefetch_next_frame(viewer,
+                                hint == kHintRows ? kPrefetchNeededRows : kPrefetchWholeFile);
             hint_times.push_back(ms_between(t0, Clock::now()) * 1000);
         }
     }

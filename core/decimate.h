@@ -135,9 +135,34 @@ int begin_frame(FrameJob& job, const FrameStore& store, const ConversionTables& 
 /// frame is shared. `context` is the reader's job, which begins with its FrameJob.
 void run_frame(const FrameJob& job, void (*part)(void*, int), void* context);
 
-/// Converts a finished display row when the job converts.
-inline void finish_row(const FrameJob& job, std::uint8_t* row) {
-    if (job.tables) convert_row_bgrx(*job.tables, row, job.plan.cols_out);
+/// Display rows a part has made and not yet converted. Converting rows some
+/// 64 KB at a time, rather than each between two reads, keeps the conversion's
+/// vector code running long enough to reach its full speed: at 1/4 and 1/8 of a
+/// 4K frame it took 25-45% less time per pixel than row by row. Much more at once
+/// (32 full-size 8K rows) falls out of the cache and was slower.
+struct RowsToConvert {
+    static constexpr int kCapacity = 32;
+    static constexpr std::int64_t kBytes = 64 * 1024;
+    std::int32_t rows[kCapacity];
+    int count = 0;
+};
+
+/// Converts the pending rows, when the job converts. Each part calls it once
+/// more when its last row is made.
+inline void finish_rows(const FrameJob& job, RowsToConvert& pending) {
+    for (int i = 0; i < pending.count; ++i)
+        convert_row_bgrx(*job.tables, display_row(job.plan, pending.rows[i]), job.plan.cols_out);
+    pending.count = 0;
+}
+
+/// Display row `row` is finished: converted, when the job converts, with the
+/// pending rows once they are enough.
+inline void finish_row(const FrameJob& job, RowsToConvert& pending, std::int32_t row) {
+    if (!job.tables) return;
+    pending.rows[pending.count++] = row;
+    if (pending.count == RowsToConvert::kCapacity ||
+        std::int64_t{4} * job.plan.cols_out * pending.count >= RowsToConvert::kBytes)
+        finish_rows(job, pending);
 }
 
 #if KARVELIN_X86_KERNELS

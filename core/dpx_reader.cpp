@@ -2,6 +2,7 @@
 // frame (dpx_layout.h), then every used row goes through the one row function of
 // the frame's layout.
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <numeric>
 
@@ -37,20 +38,45 @@ struct Gather {
     std::int32_t set[kBlockGroups];
     std::uint8_t shuffle[3][16];
     std::uint16_t multiply[3][8];
+    /// Where each sample of a step (step_samples samples in step_bytes bytes, the
+    /// pattern repeating from step to step) has its top 8 bits: bits shift ..
+    /// shift + 7 of the pair (high << 8 | low), bytes counted from the step's
+    /// start; high is -1 when they all lie in the low byte.
+    std::int32_t step_samples;
+    std::int32_t step_bytes;
+    std::int32_t low[24];
+    std::int32_t high[24];
+    std::int32_t shift[24];
 };
 
-/// Per frame: which display pixels a block gives and how they are arranged.
+/// Per frame at full and half size: which display pixels a block gives and how
+/// they are arranged.
 struct BlockPlan {
     std::int32_t pixels;
     /// Bytes from a block's start that its loads reach.
     std::int32_t reach;
-    /// Which of the block's groups of eight samples hold one a display pixel shows.
-    bool needed[kBlockGroups];
-    /// At full and half size, each four display pixels j are picked from two
-    /// neighbouring vectors, first[j] and first[j] + 1, through pick[j].
+    /// Each four display pixels j are picked from two neighbouring vectors,
+    /// first[j] and first[j] + 1, through pick[j].
     std::int32_t outputs;
     std::int32_t first[8];
     std::uint8_t pick[8][2][16];
+};
+
+/// Per frame at 1/4 and 1/8, where a display pixel shows one source pixel in 4
+/// or 8: the shown samples are picked straight from the row, nothing else
+/// decoded. A period of whole blocks gives `pixels` display pixels (a multiple
+/// of four); pixel p loads 16 bytes at offset[p] from the period's start, and
+/// shuffle[p] moves the byte pairs of its blue, green and red into 16-bit lanes
+/// 0-2 (even p) or 4-6 (odd p) of a vector it shares with its neighbour, where
+/// multiply[p / 2] brings each sample's top 8 bits into the lane's high byte.
+struct SparsePlan {
+    std::int32_t pixels;
+    std::int32_t period_bytes;
+    /// Bytes from a period's start that its loads reach.
+    std::int32_t reach;
+    std::int32_t offset[12];
+    std::uint8_t shuffle[12][16];
+    std::uint16_t multiply[6][8];
 };
 
 // One frame read, shared by the threads that work on it.
@@ -62,6 +88,7 @@ struct DpxJob {
     /// The vector decoding of the frame's coding; nullptr when rows go sample by sample.
     const Gather* gather;
     BlockPlan block;
+    SparsePlan sparse;
     std::int32_t span_capacity;
 };
 
@@ -147,24 +174,20 @@ KARVELIN_SSSE3 inline __m128i gather_eight(const std::uint8_t* at, __m128i shuff
     return _mm_srli_epi16(_mm_mullo_epi16(_mm_shuffle_epi8(bytes, shuffle), multiply), 8);
 }
 
-// Display pixels a whole block at a time while the row holds the block's bytes:
-// the block's samples become their top 8 bits in six vectors, from which four
-// display pixels at a time are picked (full and half size) or each pixel's
-// three bytes are taken (smaller sizes, where only the vectors holding shown
-// samples are decoded). Returns the pixels done.
+// Display pixels a whole block at a time while the row holds the block's bytes,
+// at full and half size: the block's samples become their top 8 bits in six
+// vectors, from which four display pixels at a time are picked. Returns the
+// pixels done.
 KARVELIN_SSSE3 std::int32_t coded_row_ssse3(const DpxJob& job, const std::uint8_t* src,
                                             std::uint8_t* dst) {
     const Gather& g = *job.gather;
     const BlockPlan& b = job.block;
     const DpxHeader& h = job.header;
-    const std::int32_t shift = job.frame.plan.shift;
     const std::int32_t cols = job.frame.plan.cols_out;
-    const int components = h.components, blue = h.blue, green = h.green, red = h.red;
-    // Zeroed once: the lanes of groups not decoded are never shown, but must
-    // never be uninitialised either. Whole vectors go in and come out, so each
-    // load is served from the store before it. Bytes, not __m128i: the helper
-    // thread's stack need not be 16-byte aligned on 32-bit Windows.
-    std::uint8_t top[kBlockSamples] = {};
+    // Whole vectors go in and come out, so each load is served from the store
+    // before it. Bytes, not __m128i: the helper thread's stack need not be
+    // 16-byte aligned on 32-bit Windows.
+    std::uint8_t top[kBlockSamples];
     __m128i shuffles[3], multiplies[3];
     for (int i = 0; i < 3; ++i) {
         shuffles[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g.shuffle[i]));
@@ -172,9 +195,6 @@ KARVELIN_SSSE3 std::int32_t coded_row_ssse3(const DpxJob& job, const std::uint8_
     }
     auto group = [&](const std::uint8_t* block, int k) KARVELIN_SSSE3 {
         return gather_eight(block + g.offset[k], shuffles[g.set[k]], multiplies[g.set[k]]);
-    };
-    auto put = [&](int v, __m128i value) KARVELIN_SSSE3 {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(top + 16 * v), value);
     };
     auto get = [&](int v) KARVELIN_SSSE3 {
         return _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + 16 * v));
@@ -184,34 +204,47 @@ KARVELIN_SSSE3 std::int32_t coded_row_ssse3(const DpxJob& job, const std::uint8_
          c + b.pixels <= cols && at + static_cast<std::size_t>(b.reach) <= h.row_bytes;
          c += b.pixels, at += static_cast<std::size_t>(g.block_bytes)) {
         for (int v = 0; v < kBlockVectors; ++v) {
-            const bool first = b.needed[2 * v], second = b.needed[2 * v + 1];
-            if (!first && !second) continue;
-            if (g.direct) {
-                put(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at + 16 * v)));
-                continue;
-            }
-            const __m128i zero = _mm_setzero_si128();
-            put(v, _mm_packus_epi16(first ? group(src + at, 2 * v) : zero,
-                                    second ? group(src + at, 2 * v + 1) : zero));
+            const __m128i value =
+                g.direct ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + at + 16 * v))
+                         : _mm_packus_epi16(group(src + at, 2 * v), group(src + at, 2 * v + 1));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(top + 16 * v), value);
         }
         std::uint8_t* out = dst + 4 * static_cast<std::size_t>(c);
-        if (shift <= 1) {
-            for (int j = 0; j < b.outputs; ++j) {
-                const int f = b.first[j];
-                const __m128i lo = _mm_shuffle_epi8(
-                    get(f), _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pick[j][0])));
-                const __m128i hi = _mm_shuffle_epi8(
-                    get(f + 1), _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pick[j][1])));
-                store_keeping_byte3(out + 16 * j, _mm_or_si128(lo, hi));
-            }
-        } else {
-            for (int p = 0; p < b.pixels; ++p) {
-                const std::uint8_t* s = top + (p << shift) * components;
-                out[4 * p] = s[blue];
-                out[4 * p + 1] = s[green];
-                out[4 * p + 2] = s[red];
-            }
+        for (int j = 0; j < b.outputs; ++j) {
+            const int f = b.first[j];
+            const __m128i lo = _mm_shuffle_epi8(
+                get(f), _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pick[j][0])));
+            const __m128i hi = _mm_shuffle_epi8(
+                get(f + 1), _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.pick[j][1])));
+            store_keeping_byte3(out + 16 * j, _mm_or_si128(lo, hi));
         }
+    }
+    return c;
+}
+
+// At 1/4 and 1/8: four display pixels at a time, each from its own 16 bytes of
+// the row, two to a vector (see SparsePlan). Returns the pixels done.
+KARVELIN_SSSE3 std::int32_t coded_row_sparse_ssse3(const DpxJob& job, const std::uint8_t* src,
+                                                   std::uint8_t* dst) {
+    const SparsePlan& sp = job.sparse;
+    const std::int32_t cols = job.frame.plan.cols_out;
+    auto load = [](const void* at) KARVELIN_SSSE3 {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    };
+    // Pixels p and p + 1 of a period, their samples' top 8 bits in 16-bit lanes.
+    auto pair = [&](const std::uint8_t* period, int p) KARVELIN_SSSE3 {
+        const __m128i both = _mm_or_si128(
+            _mm_shuffle_epi8(load(period + sp.offset[p]), load(sp.shuffle[p])),
+            _mm_shuffle_epi8(load(period + sp.offset[p + 1]), load(sp.shuffle[p + 1])));
+        return _mm_srli_epi16(_mm_mullo_epi16(both, load(sp.multiply[p / 2])), 8);
+    };
+    std::int32_t c = 0;
+    for (std::size_t at = 0;
+         c + sp.pixels <= cols && at + static_cast<std::size_t>(sp.reach) <= job.header.row_bytes;
+         c += sp.pixels, at += static_cast<std::size_t>(sp.period_bytes)) {
+        for (int p = 0; p < sp.pixels; p += 4)
+            store_keeping_byte3(dst + 4 * static_cast<std::size_t>(c + p),
+                                _mm_packus_epi16(pair(src + at, p), pair(src + at, p + 2)));
     }
     return c;
 }
@@ -243,7 +276,10 @@ template <DpxCoding C>
 void coded_row(const DpxJob& job, const std::uint8_t* src, std::uint8_t* dst) {
     std::int32_t c = 0;
 #if KARVELIN_X86_KERNELS
-    if (job.gather) c = coded_row_ssse3(job, src, dst);
+    if (job.gather) {
+        c = job.frame.plan.shift <= 1 ? coded_row_ssse3(job, src, dst)
+                                      : coded_row_sparse_ssse3(job, src, dst);
+    }
 #endif
     coded_pixels<C>(job, src, dst, c);
 }
@@ -330,6 +366,8 @@ bool build_gather(DpxCoding coding, Gather& g) {
     const int sets = step_samples / 8;
     g.block_bytes = kBlockSamples / step_samples * step_bytes;
     g.direct = step_bytes == step_samples;
+    g.step_samples = step_samples;
+    g.step_bytes = step_bytes;
     std::uint8_t input[32] = {};
     for (int set = 0; set < sets; ++set) {
         int low[8], high[8], shift[8];
@@ -359,6 +397,11 @@ bool build_gather(DpxCoding coding, Gather& g) {
             }
             first_byte = std::min({first_byte, low[lane], high[lane] < 0 ? low[lane] : high[lane]});
             last_byte = std::max({last_byte, low[lane], high[lane]});
+        }
+        for (int lane = 0; lane < 8; ++lane) {
+            g.low[set * 8 + lane] = low[lane];
+            g.high[set * 8 + lane] = high[lane];
+            g.shift[set * 8 + lane] = shift[lane];
         }
         if (last_byte - first_byte >= 16) return false;
         // The 16 bytes loaded end as early as they can, so that a block near the
@@ -393,9 +436,9 @@ const Gather* gather_for(DpxCoding coding) {
     return table.usable[coding] ? &table.gather[coding] : nullptr;
 }
 
-// How a block's vectors become the frame's display pixels. Returns -1 when four
-// pixels' bytes would span more than two neighbouring vectors (they never do
-// for three or four samples per pixel at full or half size).
+// How a block's vectors become the frame's display pixels at full or half size.
+// Returns -1 when four pixels' bytes would span more than two neighbouring
+// vectors (they never do for three or four samples per pixel).
 int plan_blocks(DpxJob& job) {
     const DpxHeader& h = job.header;
     const Gather& g = *job.gather;
@@ -404,12 +447,9 @@ int plan_blocks(DpxJob& job) {
     const int colours[3] = {h.blue, h.green, h.red};
     b.pixels = kBlockSamples / h.components >> shift;
     b.reach = 0;
-    for (bool& needed : b.needed) needed = false;
-    for (int p = 0; p < b.pixels; ++p)
-        for (int colour : colours) b.needed[((p << shift) * h.components + colour) / 8] = true;
     for (int k = 0; k < kBlockGroups; ++k)
-        if (b.needed[k]) b.reach = std::max(b.reach, g.direct ? 8 * k + 16 : g.offset[k] + 16);
-    b.outputs = shift <= 1 ? b.pixels / 4 : 0;
+        b.reach = std::max(b.reach, g.direct ? 16 * (k / 2) + 16 : g.offset[k] + 16);
+    b.outputs = b.pixels / 4;
     for (int j = 0; j < b.outputs; ++j) {
         int lowest = kBlockSamples, highest = 0;
         for (int i = 0; i < 12; ++i) {
@@ -432,12 +472,60 @@ int plan_blocks(DpxJob& job) {
     return 0;
 }
 
+// Where each display pixel of a period finds its samples at 1/4 and 1/8 (see
+// SparsePlan). Returns -1 when a pixel's samples span 16 bytes or more (they
+// never do: three samples of 16 bits or fewer lie within 8 bytes).
+int plan_sparse(DpxJob& job) {
+    const DpxHeader& h = job.header;
+    const Gather& g = *job.gather;
+    SparsePlan& sp = job.sparse;
+    const std::int32_t shift = job.frame.plan.shift;
+    const int colours[3] = {h.blue, h.green, h.red};
+    // Whole blocks, enough for a multiple of four pixels: 4 or 8 pixels per
+    // block for three samples a pixel, 3 or 6 for four.
+    const int per_block = kBlockSamples / h.components >> shift;
+    const int blocks = 4 / std::gcd(per_block, 4);
+    sp.pixels = per_block * blocks;
+    sp.period_bytes = g.block_bytes * blocks;
+    sp.reach = 0;
+    if (sp.pixels > 12) return -1;
+    for (int p = 0; p < sp.pixels; ++p) {
+        int low[3], high[3], bit[3];
+        int first = INT_MAX, last = 0;
+        for (int i = 0; i < 3; ++i) {
+            const int sample = (p << shift) * h.components + colours[i];
+            const int step = sample / g.step_samples * g.step_bytes;
+            const int k = sample % g.step_samples;
+            low[i] = step + g.low[k];
+            high[i] = g.high[k] < 0 ? -1 : step + g.high[k];
+            bit[i] = g.shift[k];
+            first = std::min({first, low[i], high[i] < 0 ? low[i] : high[i]});
+            last = std::max({last, low[i], high[i]});
+        }
+        if (last - first >= 16) return -1;
+        sp.offset[p] = first;
+        sp.reach = std::max(sp.reach, first + 16);
+        std::uint8_t* shuffle = sp.shuffle[p];
+        std::fill(shuffle, shuffle + 16, 0x80);
+        const int lane = p % 2 * 4;
+        for (int i = 0; i < 3; ++i) {
+            shuffle[2 * (lane + i)] = static_cast<std::uint8_t>(low[i] - first);
+            if (high[i] >= 0)
+                shuffle[2 * (lane + i) + 1] = static_cast<std::uint8_t>(high[i] - first);
+            sp.multiply[p / 2][lane + i] = static_cast<std::uint16_t>(1u << (8 - bit[i]));
+        }
+        sp.multiply[p / 2][lane + 3] = 0;
+    }
+    return 0;
+}
+
 void dpx_part(void* context, int part) {
     DpxJob& job = *static_cast<DpxJob*>(context);
     const DpxHeader& h = job.header;
     const FramePlan& plan = job.frame.plan;
     const auto stride = static_cast<std::int64_t>(h.row_stride);
     std::int64_t held = 0;
+    RowsToConvert pending;
     walk_rows(
         plan, job.span_capacity, plan.shift == 0, job.frame.next, job.frame.buffers[part],
         [&](std::uint8_t* buffer, std::int32_t top, std::int32_t count) {
@@ -461,8 +549,9 @@ void dpx_part(void* context, int part) {
                 for (std::size_t c = shown; c < static_cast<std::size_t>(plan.cols_out); ++c)
                     dst[4 * c] = dst[4 * c + 1] = dst[4 * c + 2] = 0;
             }
-            finish_row(job.frame, dst);
+            finish_row(job.frame, pending, display);
         });
+    finish_rows(job.frame, pending);
 }
 
 }  // namespace
@@ -497,12 +586,14 @@ int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& 
     const bool rgb = h.components == 3 && h.red == 0 && h.green == 1 && h.blue == 2;
     if (dpx_is_rgb16(h)) {
         job.row = rgb16_row;
-    } else if (rgb && (h.coding == kDpx10FilledA || h.coding == kDpx10FilledB)) {
+    } else if (rgb && (h.coding == kDpx10FilledA || h.coding == kDpx10FilledB) &&
+               job.frame.plan.shift <= 1) {
         job.row = h.coding == kDpx10FilledA ? rgb10_row<kDpx10FilledA> : rgb10_row<kDpx10FilledB>;
     } else {
         job.row = kCodedRows[h.coding];
         if (job.frame.simd) job.gather = gather_for(h.coding);
-        if (job.gather && plan_blocks(job) != 0) job.gather = nullptr;
+        if (job.gather && (job.frame.plan.shift <= 1 ? plan_blocks(job) : plan_sparse(job)) != 0)
+            job.gather = nullptr;
     }
     // Rows a buffer holds: the last one needs its samples only, not its padding.
     job.span_capacity =

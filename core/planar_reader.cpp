@@ -115,6 +115,7 @@ void planar_part(void* context, int part) {
     const FramePlan& plan = job.frame.plan;
     const std::size_t row_bytes = job.row_bytes;
     const std::size_t plane_bytes = job.plane_bytes;
+    RowsToConvert pending;
     walk_rows(
         plan, job.span_capacity, plan.shift == 0, job.frame.next, job.frame.buffers[part],
         [&](std::uint8_t* buffer, std::int32_t top, std::int32_t count) {
@@ -137,8 +138,9 @@ void planar_part(void* context, int part) {
             std::uint8_t* dst = display_row(plan, display);
             planar_row(src, src + plane_bytes, src + 2 * plane_bytes, dst, plan.cols_out,
                        plan.shift, row_bytes, job.frame.simd);
-            finish_row(job.frame, dst);
+            finish_row(job.frame, pending, display);
         });
+    finish_rows(job.frame, pending);
 }
 
 }  // namespace

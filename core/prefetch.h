@@ -39,5 +39,6 @@ std::int32_t prefetch_frame(const char* path, std::int32_t source_format, const 
                             PrefetchExtent extent);
 
 /// Hints the frame the next timer tick will load (nothing when the step is 0).
-/// Changes nothing in the viewer.
-void prefetch_next_frame(const Viewer& viewer);
+/// Hints of many row runs go to the helper thread when it is free, without
+/// waiting for them. Changes nothing in the viewer.
+void prefetch_next_frame(const Viewer& viewer, PrefetchExtent extent = kDefaultPrefetchExtent);

@@ -101,3 +101,17 @@ void* heap_alloc_zeroed(std::size_t size);
 
 /// Releases a block from heap_alloc_zeroed; nullptr is ignored.
 void heap_free(void* block);
+
+/// A thread of this process, as thread_self gives it.
+using ThreadRef = std::uintptr_t;
+
+/// The calling thread.
+ThreadRef thread_self();
+
+/// The processor the calling thread runs on now, or -1 where the system does not say.
+int current_processor();
+
+/// Lets `thread` run on every processor the calling thread may use except
+/// `processor` (a placement hint: when that would leave none, nothing changes).
+/// Where the system places threads itself, does nothing.
+void thread_avoid_processor(ThreadRef thread, int processor);

@@ -2,6 +2,8 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,3 +144,30 @@ void* heap_alloc_zeroed(std::size_t size) {
 void heap_free(void* block) {
     std::free(block);
 }
+
+ThreadRef thread_self() {
+    return static_cast<ThreadRef>(::pthread_self());
+}
+
+#if defined(__linux__)
+int current_processor() {
+    return ::sched_getcpu();
+}
+
+void thread_avoid_processor(ThreadRef thread, int processor) {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (processor < 0 || processor >= CPU_SETSIZE ||
+        ::sched_getaffinity(0, sizeof allowed, &allowed) != 0)
+        return;
+    CPU_CLR(processor, &allowed);
+    if (CPU_COUNT(&allowed) == 0) return;
+    ::pthread_setaffinity_np(static_cast<pthread_t>(thread), sizeof allowed, &allowed);
+}
+#else
+int current_processor() {
+    return -1;
+}
+
+void thread_avoid_processor(ThreadRef, int) {}
+#endif

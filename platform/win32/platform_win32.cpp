@@ -155,3 +155,15 @@ void* heap_alloc_zeroed(std::size_t size) {
 void heap_free(void* block) {
     if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
 }
+
+ThreadRef thread_self() {
+    return static_cast<ThreadRef>(GetCurrentThreadId());
+}
+
+int current_processor() {
+    return -1;
+}
+
+void thread_avoid_processor(ThreadRef, int) {
+    // Left to the system's own placement.
+}

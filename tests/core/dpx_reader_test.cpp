@@ -389,13 +389,20 @@ TEST_F(DpxReader, FramesSharedWithTheHelperThreadMatchOneThread) {
             }
             g_share_frames = 1;
             EXPECT_EQ(frames[0], frames[1]) << "shift " << shift << " convert " << convert;
-            // The rows the file holds are right; the rows it lacks are black.
-            const std::uint8_t* top =
-                store.pixels +
-                (static_cast<std::size_t>(display_height(store)) - 1) * display_width(store) * 4;
-            std::uint8_t want[3];
-            expected_pixel(rgb, w, h, shift, 3, display_height(store) - 1, convert, want);
-            EXPECT_EQ(std::memcmp(top + 12, want, 3), 0);
+            // Every row the file holds is right, whichever thread made and
+            // converted it; the rows it lacks are black.
+            int wrong = 0;
+            for (int y = 0; y < display_height(store); ++y)
+                for (int x = 0; x < display_width(store) && h - 1 - (y << shift) < 250; ++x) {
+                    std::uint8_t want[3];
+                    expected_pixel(rgb, w, h, shift, x, y, convert, want);
+                    wrong += std::memcmp(frames[1].data() +
+                                             (static_cast<std::size_t>(y) * display_width(store) +
+                                              static_cast<std::size_t>(x)) *
+                                                 4,
+                                         want, 3) != 0;
+                }
+            EXPECT_EQ(wrong, 0) << "shift " << shift << " convert " << convert;
             EXPECT_EQ(store.pixels[0] | store.pixels[1] | store.pixels[2], 0);
             EXPECT_EQ(store.pixels[3], 0x99);
         }

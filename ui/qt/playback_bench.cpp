@@ -11,7 +11,7 @@
 //
 //   karvelin-playback-bench [--seconds S] [--dir FOLDER] [--sequences smooth,grain]
 //                           [--sizes 4k,8k] [--only-off 1] [--copy-only 1]
-//                           [--tsv FILE] [--copy-tsv FILE]
+//                           [--shifts 0123] [--tsv FILE] [--copy-tsv FILE]
 //
 // Runs on whatever Qt platform is current (offscreen, or xcb under Xvfb).
 #include <QApplication>
@@ -278,7 +278,8 @@ bool has(const std::string& list, const char* item) {
 int main(int argc, char** argv) {
     double seconds = 3;
     std::string dir = (std::filesystem::temp_directory_path() / "karvelin-playback-bench").string();
-    std::string sequences_wanted = "smooth,grain", sizes = "4k,8k", tsv_path, copy_tsv_path;
+    std::string sequences_wanted = "smooth,grain", sizes = "4k,8k", shifts = "0123", tsv_path,
+                copy_tsv_path;
     bool only_off = false;
     bool copy_only = false;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -287,6 +288,7 @@ int main(int argc, char** argv) {
         if (a == "--dir") dir = argv[i + 1];
         if (a == "--sequences") sequences_wanted = argv[i + 1];
         if (a == "--sizes") sizes = argv[i + 1];
+        if (a == "--shifts") shifts = argv[i + 1];
         if (a == "--only-off") only_off = std::atoi(argv[i + 1]) != 0;
         if (a == "--copy-only") copy_only = std::atoi(argv[i + 1]) != 0;
         if (a == "--tsv") tsv_path = argv[i + 1];
@@ -337,10 +339,11 @@ int main(int argc, char** argv) {
     // screen a full-size picture is only partly painted and its ticks look cheap.
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     if (screen.width() < 7680 || screen.height() < 4320 + 100)
-        std::printf("warning: the screen (%dx%d) is smaller than 7680x4320 and the bars; the\n"
-                    "largest pictures are painted only in part (offscreen: use a configfile\n"
-                    "with a larger screen, as scripts/perf-report.sh does)\n\n",
-                    screen.width(), screen.height());
+        std::printf(
+            "warning: the screen (%dx%d) is smaller than 7680x4320 and the bars; the\n"
+            "largest pictures are painted only in part (offscreen: use a configfile\n"
+            "with a larger screen, as scripts/perf-report.sh does)\n\n",
+            screen.width(), screen.height());
     std::FILE* copy_tsv = copy_tsv_path.empty() ? nullptr : std::fopen(copy_tsv_path.c_str(), "w");
     if (copy_tsv) std::fprintf(copy_tsv, "width\theight\tvariant\tmedian_ms\tmin_ms\n");
     compare_copies(7680, 4320, copy_tsv);
@@ -364,6 +367,7 @@ int main(int argc, char** argv) {
     for (const Sequence& s : sequences) {
         main.open_dropped(QString::fromStdString(dir + "/" + s.stem + "_0.dpx"));
         for (int shift = 0; shift <= 3; ++shift) {
+            if (shifts.find(static_cast<char>('0' + shift)) == std::string::npos) continue;
             Totals t[2];
             std::vector<double> floors;
             int frame = 0;
