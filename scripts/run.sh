@@ -2,12 +2,42 @@
 # Installs what is missing, builds the viewer (Release, build/release) and starts it.
 #   scripts/run.sh            opens a generated 3840x2160 demo sequence
 #   scripts/run.sh FRAME      opens the sequence FRAME belongs to
+#   scripts/run.sh --virtual-display [FRAME]
+#                             the same inside a virtual X server (Xvfb, installed
+#                             when missing), for a machine without a display; the
+#                             window there cannot be seen
 # The demo (20 DPX frames, about 1 GB) is written once into
 # ${XDG_CACHE_HOME:-~/.cache}/karvelin/demo and reused afterwards.
 set -euo pipefail
+self=$0
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-scripts/install-deps.sh build run
+
+virtual=0
+if [ "${1:-}" = --virtual-display ]; then
+    virtual=1
+    shift
+fi
+
+# Checked before anything is installed, built or written: without a display
+# the viewer could only fail after the build and the 1 GB demo, and with Qt's
+# advice, which does not apply. --help and --version need no window.
+# xvfb-run's own screen is 8 bits deep, on which Qt cannot paint the window:
+# the virtual screen is named with 24 bits.
+screen="-screen 0 1920x1200x24"
+if [ $virtual = 0 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] &&
+   [ "$*" != --help ] && [ "$*" != --version ]; then
+    echo "run: no display (DISPLAY and WAYLAND_DISPLAY are unset); as root run" \
+         "'apt-get install xvfb xauth', then run 'xvfb-run -a -s \"$screen\" $self'," \
+         "or run '$self --virtual-display', which does both" >&2
+    exit 1
+fi
+
+if [ $virtual = 1 ]; then
+    scripts/install-deps.sh build run xvfb
+else
+    scripts/install-deps.sh build run
+fi
 
 # Every option the viewer's build depends on is set here, whatever an earlier
 # configure cached; the tests build in folders of their own (scripts/test.sh).
@@ -18,9 +48,17 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DKARVELIN_TESTS=OFF \
 cmake --build build/release -j "$(nproc)"
 viewer=build/release/ui/qt/karvelin
 
+start() {
+    if [ $virtual = 1 ]; then
+        echo "run: the viewer runs on a virtual display (Xvfb); its window cannot be seen, Ctrl+C ends it" >&2
+        exec xvfb-run -a -s "$screen" "$viewer" "$@"
+    fi
+    exec "$viewer" "$@"
+}
+
 if [ $# -gt 0 ]; then
     # The viewer joins its arguments into one path; hand it over whole.
-    exec "$viewer" "$*"
+    start "$*"
 fi
 
 demo=${XDG_CACHE_HOME:-$HOME/.cache}/karvelin/demo
@@ -42,4 +80,4 @@ if [ ! -f "$demo/complete" ]; then
         --count "$frames" --digits 4
     touch "$demo/complete"
 fi
-exec "$viewer" "$first"
+start "$first"

@@ -75,6 +75,9 @@ rm -rf "$prefix"
 
 if [ "$(id -u)" -ne 0 ]; then
     stage "install test skipped: dpkg -i and dpkg -r need root (the package was built and passed lintian)"
+    [ -z "${KARVELIN_LEFT_OUT:-}" ] ||
+        echo "  Package: dpkg -i, the checks of the installed programs and dpkg -r: they need root" \
+             "(as root run: scripts/test-package.sh ${1:-})" >>"$KARVELIN_LEFT_OUT"
     exit 0
 fi
 
