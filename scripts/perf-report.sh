@@ -39,7 +39,7 @@ if [ "$run" = 1 ]; then
     # A screen larger than 7680x4320, so a full-size picture is painted whole
     # (the window never grows past the screen's available area).
     QT_QPA_PLATFORM="offscreen:configfile=$PWD/tests/qt/offscreen_screen.json" \
-        nice build/perf/ui/qt/karvelin-playback-bench \
+        nice build/perf/bench/qt/karvelin-playback-bench \
         --seconds "${PLAYBACK_SECONDS:-3}" --dir "$frames" --tsv "$out/playback.tsv" \
         --copy-tsv "$out/copy.tsv" | tee "$out/playback.txt"
     rm -rf "$frames"

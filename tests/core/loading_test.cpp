@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/test_files.h"
+#include "support/viewer_fixture.h"
 
 namespace {
 
@@ -46,50 +47,19 @@ std::vector<std::uint8_t> expected_picture(int width, int height, int shift,
     return out;
 }
 
-struct LoadingFixture : ::testing::Test {
-    TempDir dir;
-    Viewer viewer;
+struct LoadingFixture : ViewerFixtureBase {
     std::vector<Report> reports;
 
-    /// A small display, so that the frames can be small: source 16x8 at 1/2.
-    LoadingFixture() {
-        viewer.store.source_width = 16;
-        viewer.store.source_height = 8;
-        viewer.store.shift = 1;
+    /// Source 16x8 at 1/2.
+    LoadingFixture() : ViewerFixtureBase(1) {
         viewer.error_box = record_error;
         viewer.error_context = &reports;
-        EXPECT_EQ(reallocate_display(viewer.store), 0);
-    }
-    ~LoadingFixture() override {
-        release_display(viewer.store);
-        release_sequence(viewer.seq);
     }
 
-    std::vector<std::uint16_t> dpx(const std::string& name, int width, int height, int seed) {
-        std::vector<std::uint16_t> rgb = test_pattern(width, height, seed);
-        EXPECT_EQ(write_dpx_file(dir.file(name), width, height, rgb.data()), 0);
-        return rgb;
-    }
-
-    /// Opens `name` as the viewer's open path does: open, then the size check.
+    /// Opens `name` in the folder as the viewer's open path does.
     void open(const std::string& name, bool* display_changed = nullptr) {
-        const std::string path = dir.file(name);
-        ASSERT_LT(path.size(), sizeof viewer.seq.current_path);
-        std::memcpy(viewer.seq.current_path, path.c_str(), path.size() + 1);
-        open_sequence(viewer);
-        bool changed = false;
-        complete_size_change(viewer, &changed);
-        if (display_changed) *display_changed = changed;
+        open_path(dir.file(name), display_changed);
     }
-
-    std::vector<std::uint8_t> picture() const {
-        const FrameStore& s = viewer.store;
-        const std::size_t bytes =
-            static_cast<std::size_t>(display_width(s)) * display_height(s) * 4;
-        return std::vector<std::uint8_t>(s.pixels, s.pixels + bytes);
-    }
-
-    std::string loaded_name() const { return viewer.seq.current_path + viewer.seq.name_slot; }
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/test_files.h"
+#include "support/viewer_fixture.h"
 
 namespace {
 
@@ -72,20 +73,8 @@ TEST(NeededRowRanges, WholeFileWhenTheRowsDoNotFitAndNothingForAnEmptyFile) {
     EXPECT_TRUE(ranges(0, 10, 6, 1).empty());
 }
 
-struct PrefetchFixture : ::testing::Test {
-    TempDir dir;
-    Viewer viewer;
-
-    PrefetchFixture() {
-        viewer.store.source_width = 16;
-        viewer.store.source_height = 8;
-        viewer.store.shift = 2;
-        EXPECT_EQ(reallocate_display(viewer.store), 0);
-    }
-    ~PrefetchFixture() override {
-        release_display(viewer.store);
-        release_sequence(viewer.seq);
-    }
+struct PrefetchFixture : ViewerFixtureBase {
+    PrefetchFixture() : ViewerFixtureBase(2) {}
     void open(const std::string& name) {
         const std::string path = dir.file(name);
         ASSERT_LT(path.size(), sizeof viewer.seq.current_path);

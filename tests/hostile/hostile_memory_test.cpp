@@ -8,37 +8,13 @@
 
 #include "core/readers.h"
 #include "hostile/hostile_support.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define KARVELIN_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KARVELIN_ASAN 1
-#endif
-#endif
-
-#if defined(KARVELIN_ASAN)
-// From the sanitizer runtime (gcc ships no header for it).
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#else
-#include <malloc.h>
-#endif
+#include "support/heap_use.h"
 
 #if defined(KARVELIN_HAVE_UI)
 #include "ui/window_logic.h"
 #endif
 
 namespace {
-
-/// Bytes the program holds from the C heap right now.
-std::size_t heap_in_use() {
-#if defined(KARVELIN_ASAN)
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
-#endif
-}
 
 #if !defined(KARVELIN_ASAN)
 /// Address space the process has mapped, from /proc/self/statm.

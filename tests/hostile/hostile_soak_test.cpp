@@ -9,27 +9,13 @@
 #include <cstdlib>
 
 #include "hostile/hostile_support.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
-#else
-#include <malloc.h>
-#endif
+#include "support/heap_use.h"
 
 #if defined(KARVELIN_HAVE_UI)
 #include "ui/window_logic.h"
 #endif
 
 namespace {
-
-std::size_t heap_bytes() {
-#if defined(__SANITIZE_ADDRESS__)
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
-#endif
-}
 
 /// Resident set size in bytes, from /proc/self/statm.
 std::size_t rss_bytes() {
@@ -147,12 +133,12 @@ TEST(Soak, DISABLED_PlayWhileFramesAreReplaced) {
         // After the first round every buffer size has been allocated once; from
         // then on the heap and the resident size must stay where they are.
         if (rounds == 1) {
-            heap_start = heap_bytes();
+            heap_start = heap_in_use();
             rss_start = rss_bytes();
             measured_at = elapsed();
         }
     }
-    const std::size_t heap_end = heap_bytes();
+    const std::size_t heap_end = heap_in_use();
     const std::size_t rss_end = rss_bytes();
     std::printf(
         "soak: %.0f s, %d rounds, %ld ticks; heap %zu -> %zu bytes, RSS %zu -> %zu KB "

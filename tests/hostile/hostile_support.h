@@ -11,6 +11,7 @@
 
 #include "core/loading.h"
 #include "support/test_files.h"
+#include "support/viewer_fixture.h"
 
 namespace hostile {
 
@@ -26,42 +27,19 @@ inline void record_error(void* context, const char* message, const char*) {
     static_cast<std::vector<std::string>*>(context)->push_back(message);
 }
 
-struct ViewerFixture : ::testing::Test {
+struct ViewerFixture : ViewerFixtureBase {
     Watchdog watchdog{60};
-    TempDir dir;
-    Viewer viewer;
     std::vector<std::string> errors;
 
     /// A small display to start from: source 16x8 at full size.
-    ViewerFixture() {
-        viewer.store.source_width = 16;
-        viewer.store.source_height = 8;
-        viewer.store.shift = 0;
+    ViewerFixture() : ViewerFixtureBase(0) {
         viewer.error_box = record_error;
         viewer.error_context = &errors;
         build_conversion_tables(viewer.tables);
-        EXPECT_EQ(reallocate_display(viewer.store), 0);
-    }
-    ~ViewerFixture() override {
-        release_display(viewer.store);
-        release_sequence(viewer.seq);
     }
 
-    /// Writes a DPX frame of the given size; returns its samples.
-    std::vector<std::uint16_t> dpx(const std::string& name, int width, int height, int seed) {
-        std::vector<std::uint16_t> rgb = test_pattern(width, height, seed);
-        EXPECT_EQ(write_dpx_file(dir.file(name), width, height, rgb.data()), 0);
-        return rgb;
-    }
-
-    /// Opens `path` as the window's open path does: open, then the size check.
-    void open(const std::string& path) {
-        ASSERT_LT(path.size(), sizeof viewer.seq.current_path);
-        std::memcpy(viewer.seq.current_path, path.c_str(), path.size() + 1);
-        open_sequence(viewer);
-        bool changed = false;
-        complete_size_change(viewer, &changed);
-    }
+    /// Opens `path` as the window's open path does.
+    void open(const std::string& path) { open_path(path); }
 
     /// One playback tick as the window does it.
     int tick() {
@@ -70,22 +48,10 @@ struct ViewerFixture : ::testing::Test {
         return load_frame_checked(viewer, &changed);
     }
 
-    std::size_t display_bytes() const {
-        return static_cast<std::size_t>(display_width(viewer.store)) *
-               display_height(viewer.store) * 4;
-    }
-
-    std::vector<std::uint8_t> picture() const {
-        return std::vector<std::uint8_t>(viewer.store.pixels,
-                                         viewer.store.pixels + display_bytes());
-    }
-
     /// The display describes a buffer of the source size at the current shift.
     bool display_consistent() const {
         return viewer.store.pixels != nullptr && display_matches_source(viewer.store);
     }
-
-    std::string loaded_name() const { return viewer.seq.current_path + viewer.seq.name_slot; }
 };
 
 /// The display pixel (x, y from the bottom) a DPX frame's samples give at `shift`.

@@ -16,25 +16,11 @@
 #include <QtTest>
 #include <vector>
 
+#include "support/test_files.h"
 #include "tools/frame_files.h"
 #include "window_fixture.h"
 
 namespace {
-
-/// A DPX header claiming width x height with no pixel data: the reader shows the
-/// missing rows black, so a 4K sequence costs a few kilobytes.
-void write_header_only_dpx(const QString& path, int width, int height) {
-    std::vector<std::uint16_t> one(3, 0);
-    std::vector<std::uint8_t> bytes = make_dpx_file(1, 1, one.data());
-    bytes.resize(kDpxDataOffset);
-    for (int i = 0; i < 4; ++i) {
-        bytes[772 + i] =
-            static_cast<std::uint8_t>(static_cast<std::uint32_t>(width) >> (24 - 8 * i));
-        bytes[776 + i] =
-            static_cast<std::uint8_t>(static_cast<std::uint32_t>(height) >> (24 - 8 * i));
-    }
-    QVERIFY(write_file(path.toStdString(), bytes) == 0);
-}
 
 QRgb expected(int frame, int quadrant) {
     int c[3];
@@ -122,7 +108,9 @@ class QtFrontEndTest : public QObject {
 
     void picture_area_matches_every_size_choice() {
         for (int i = 0; i < 3; ++i)
-            write_header_only_dpx(dir_.filePath(QStringLiteral("uhd_%1.dpx").arg(i)), 3840, 2160);
+            QVERIFY(write_header_only_dpx(
+                        dir_.filePath(QStringLiteral("uhd_%1.dpx").arg(i)).toStdString(), 3840,
+                        2160) == 0);
         Fixture f(QFile::encodeName(dir_.filePath("uhd_0.dpx")));
         QCOMPARE(f.main->picture_device_size(), QSize(960, 540));
         const int status_height = f.main->status()->height();
@@ -153,7 +141,9 @@ class QtFrontEndTest : public QObject {
     // that cannot begin in just that way.
     void paint_without_a_surface_falls_back_with_one_box() {
         for (int i = 0; i < 2; ++i)
-            write_header_only_dpx(dir_.filePath(QStringLiteral("lost_%1.dpx").arg(i)), 1920, 1080);
+            QVERIFY(write_header_only_dpx(
+                        dir_.filePath(QStringLiteral("lost_%1.dpx").arg(i)).toStdString(), 1920,
+                        1080) == 0);
         Fixture f(QFile::encodeName(dir_.filePath("lost_0.dpx")));
         f.main->action(kCmdSizeOriginal)->trigger();
         QCOMPARE(f.win.viewer.store.shift, 0);

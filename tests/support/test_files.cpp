@@ -68,6 +68,19 @@ std::vector<std::uint16_t> test_pattern(int width, int height, int seed) {
     return v;
 }
 
+int write_header_only_dpx(const std::string& path, int width, int height) {
+    std::vector<std::uint16_t> one(3, 0);
+    std::vector<std::uint8_t> bytes = make_dpx_file(1, 1, one.data());
+    bytes.resize(kDpxDataOffset);
+    for (int i = 0; i < 4; ++i) {
+        bytes[772 + i] =
+            static_cast<std::uint8_t>(static_cast<std::uint32_t>(width) >> (24 - 8 * i));
+        bytes[776 + i] =
+            static_cast<std::uint8_t>(static_cast<std::uint32_t>(height) >> (24 - 8 * i));
+    }
+    return write_file(path, bytes);
+}
+
 int make_folder(const std::string& path) {
 #if defined(_WIN32)
     return CreateDirectoryA(path.c_str(), nullptr) ? 0 : -1;

@@ -28,6 +28,11 @@ class TempDir {
 /// channel and `seed`, so that a misplaced sample shows.
 std::vector<std::uint16_t> test_pattern(int width, int height, int seed = 0);
 
+/// Writes a DPX whose header says width x height but that holds only the header:
+/// the reader shows black for the missing rows, so a 3840x2160 frame stays tiny.
+/// Returns 0 or -1.
+int write_header_only_dpx(const std::string& path, int width, int height);
+
 /// Makes the folder `path` (its parent must exist). Returns 0 or -1.
 int make_folder(const std::string& path);
 

@@ -1,0 +1,268 @@
+#include "ui/qt/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLayout>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QUrl>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "ui/qt/about_dialog.h"
+#include "ui/qt/picture_widget.h"
+#include "ui/qt/qt_support.h"
+#include "ui/qt/status_bar.h"
+
+namespace {
+
+constexpr const char* kTitle = "Karvelin";
+
+MainWindow& main_of(void* context) {
+    return *static_cast<MainWindow*>(context);
+}
+
+void error_box_hook(void* context, const char* message, const char* caption) {
+    auto* show = static_cast<std::function<void(const QString&, const QString&)>*>(context);
+    (*show)(QString::fromLocal8Bit(message), QString::fromLocal8Bit(caption));
+}
+
+void plain_error_box(const QString& message, const QString& caption) {
+    // Modal, no owner, the message and a single OK button.
+    QMessageBox box(QMessageBox::NoIcon, caption, message, QMessageBox::Ok);
+    box.exec();
+}
+
+std::function<void(const QString&, const QString&)> g_plain_error_box = plain_error_box;
+
+}  // namespace
+
+void install_error_boxes(Window& win) {
+    win.viewer.error_box = error_box_hook;
+    win.viewer.error_context = &g_plain_error_box;
+}
+
+MainWindow::MainWindow(Window& win) : win_(win) {
+    setWindowTitle(QString::fromLatin1(kTitle));
+    setAcceptDrops(true);
+    setFocusPolicy(Qt::StrongFocus);
+    build_menus();
+    picture_ = new PictureWidget(win_, this);
+    setCentralWidget(picture_);
+    status_ = new PartStatusBar(this);
+    setStatusBar(status_);
+
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(kTimerMs);
+    connect(&timer_, &QTimer::timeout, this, [this] { window_tick(win_); });
+
+    ask_open_file = [this](const QString& start) {
+        QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
+        // The visible names are the familiar ones; the patterns behind them
+        // are what the file systems here understand.
+        const QString filters = QStringLiteral(
+            "DPX/RGB Files (*.dpx, *.[rgb]) (*.dpx *.r *.g *.b);;All Files (*.*) (*)");
+        return QFileDialog::getOpenFileName(this, QString(), start, filters, nullptr, options);
+    };
+    show_error = plain_error_box;
+    show_about = [this] {
+        AboutDialog about(this);
+        about.exec();
+    };
+    ask_frame = [this](const QString& prompt, const QString& start) -> std::optional<QString> {
+        bool ok = false;
+        const QString text = QInputDialog::getText(this, QStringLiteral("Go to Frame"), prompt,
+                                                   QLineEdit::Normal, start, &ok);
+        if (!ok) return std::nullopt;
+        return text;
+    };
+    install_front_end();
+}
+
+MainWindow::~MainWindow() {
+    timer_.stop();
+    install_error_boxes(win_);
+}
+
+void MainWindow::build_menus() {
+    struct Item {
+        int id;  // 0 = separator
+        const char* text;
+    };
+    auto add_menu = [this](const char* title, std::initializer_list<Item> items) {
+        QMenu* menu = menuBar()->addMenu(QString::fromLatin1(title));
+        for (const Item& item : items) {
+            if (item.id == 0) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* a = menu->addAction(QString::fromLatin1(item.text));
+            a->setData(item.id);
+            const int id = item.id;
+            connect(a, &QAction::triggered, this, [this, id] { window_command(win_, id); });
+            actions_[id] = a;
+        }
+    };
+    add_menu("File(&F)", {{kCmdOpen, "Open(&O)..."},
+                          {kCmdGoToFrame, "Go to Frame..."},
+                          {0, nullptr},
+                          {kCmdExit, "Exit(&X)"}});
+    add_menu("Size(&S)", {{kCmdSizeOriginal, "Original Size(&O)"},
+                          {kCmdSizeHalf, "1/2 Size(&H)"},
+                          {kCmdSizeQuarter, "1/4 Size(&Q)"},
+                          {kCmdSizeEighth, "1/8 Size(&E)"}});
+    add_menu("Color(&C)", {{kCmdConvert, "Convert to BT.709(&C)"}});
+    add_menu("Help(&H)", {{kCmdAbout, "About(&A)..."}});
+    actions_[kCmdGoToFrame]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    // Qt toggles a checkable item before it reports the click; the window logic,
+    // called from that report, then sets the marks it wants, so exactly one Size
+    // item stays checked even when the checked one is chosen again.
+    for (int id : {kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert}) {
+        QAction* a = actions_[id];
+        a->setCheckable(true);
+        a->setChecked(id == kCmdSizeQuarter);
+    }
+}
+
+QAction* MainWindow::action(int id) const {
+    auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+void MainWindow::install_front_end() {
+    FrontEnd& f = win_.front;
+    f.context = this;
+    f.fit_picture = [](void* c, int w, int h) { main_of(c).fit_picture(w, h); };
+    f.repaint = [](void* c) { main_of(c).repaint_now(); };
+    f.set_status = [](void* c, int part, const char* text) {
+        main_of(c).status()->set_part(part, QString::fromLocal8Bit(text));
+    };
+    f.start_timer = [](void* c) { main_of(c).timer().start(); };
+    f.stop_timer = [](void* c) { main_of(c).timer().stop(); };
+    f.quit = [](void* c) {
+        main_of(c).quit_requested = true;
+        QCoreApplication::exit(0);
+    };
+    f.close_window = [](void* c) { main_of(c).close(); };
+    f.ask_open_file = [](void* c, char* path, int capacity) {
+        MainWindow& m = main_of(c);
+        const QString chosen = m.ask_open_file(QFile::decodeName(QByteArray(path)));
+        if (chosen.isEmpty()) return false;
+        const QByteArray bytes = QFile::encodeName(chosen);
+        if (bytes.size() >= capacity) {
+            // Too long for the current path: refused rather than cut short.
+            ::show_error(m.window_state().viewer, kMsgCantOpen);
+            return false;
+        }
+        std::memcpy(path, bytes.constData(), static_cast<std::size_t>(bytes.size()) + 1);
+        return true;
+    };
+    f.show_about = [](void* c) { main_of(c).show_about(); };
+    f.ask_frame = [](void* c, const char* prompt, char* text, int capacity) {
+        const std::optional<QString> typed =
+            main_of(c).ask_frame(QString::fromLatin1(prompt), QString::fromLatin1(text));
+        if (!typed) return false;
+        // The window logic takes digits only and refuses anything else.
+        std::snprintf(text, static_cast<std::size_t>(capacity), "%s", typed->toUtf8().constData());
+        return true;
+    };
+    f.check_menu = [](void* c, int id, bool on) {
+        if (QAction* a = main_of(c).action(id)) a->setChecked(on);
+    };
+    f.beep = [](void*) { QApplication::beep(); };
+    win_.viewer.error_box = error_box_hook;
+    win_.viewer.error_context = &show_error;
+}
+
+QSize MainWindow::picture_device_size() const {
+    const qreal dpr = picture_->devicePixelRatioF();
+    return QSize(static_cast<int>(std::lround(picture_->width() * dpr)),
+                 static_cast<int>(std::lround(picture_->height() * dpr)));
+}
+
+void MainWindow::fit_picture(int width, int height) {
+    const qreal dpr = devicePixelRatioF();
+    // Logical size whose device size covers the display exactly (or by the
+    // fraction of a pixel a non-integer scale factor forces).
+    const QSize want(static_cast<int>(std::ceil(width / dpr)),
+                     static_cast<int>(std::ceil(height / dpr)));
+    // The window with its frame stays inside the screen's available area, so the
+    // status bar is always on screen; a larger picture is panned.
+    QRect available;
+    if (QScreen* s = screen()) available = s->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    auto bounded = [&](QSize wanted) {
+        return available.isEmpty() ? wanted : wanted.boundedTo(available.size() - frame);
+    };
+    if (layout()) layout()->activate();
+    // The frame around the picture: menu bar above, status bar below.
+    resize(bounded(want + (size() - picture_->size())));
+    if (layout()) layout()->activate();
+    // A menu bar that wrapped at the new width changes the extra height; one more
+    // pass settles it.
+    const QSize settled = bounded(want + (size() - picture_->size()));
+    if (settled != size()) {
+        resize(settled);
+        if (layout()) layout()->activate();
+    }
+    if (available.isEmpty()) return;
+    const QRect outer = frameGeometry();
+    const int x =
+        std::max(available.left(), std::min(outer.left(), available.right() + 1 - outer.width()));
+    const int y =
+        std::max(available.top(), std::min(outer.top(), available.bottom() + 1 - outer.height()));
+    if (x != outer.left() || y != outer.top()) move(x, y);
+}
+
+void MainWindow::repaint_now() {
+    picture_->repaint();
+}
+
+void MainWindow::open_dropped(const QString& local_path) {
+    const QByteArray bytes = QFile::encodeName(local_path);
+    window_drop(win_, bytes.constData());
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    const int vk = virtual_key_for(event->key(), event->modifiers());
+    if (vk < 0) {
+        QMainWindow::keyPressEvent(event);
+        return;
+    }
+    // Auto-repeated presses count like the system's repeated key-down messages.
+    window_key(win_, vk);
+    event->accept();
+}
+
+namespace {
+
+QString first_local_file(const QMimeData* data) {
+    if (data == nullptr || !data->hasUrls()) return QString();
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) return url.toLocalFile();
+    return QString();
+}
+
+}  // namespace
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!first_local_file(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QString path = first_local_file(event->mimeData());
+    if (path.isEmpty()) return;
+    event->acceptProposedAction();
+    open_dropped(path);
+}

@@ -1,0 +1,53 @@
+#include "ui/qt/status_bar.h"
+
+#include <QPainter>
+#include <algorithm>
+
+PartStatusBar::PartStatusBar(QWidget* parent) : QStatusBar(parent) {
+    setSizeGripEnabled(true);
+    // paintEvent fills the whole bar, so a changed status text repaints the bar
+    // alone, not the main window's strip beneath it as well, on every tick.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumHeight(fontMetrics().height() + 8);
+    texts_[0] = QStringLiteral("hoge");
+}
+
+int PartStatusBar::part_right(int part) const {
+    const int w = width();
+    switch (part) {
+        case 0:
+            return std::max(0, w - 250);
+        case 1:
+            return std::max(0, w - 110);
+        default:
+            return w;
+    }
+}
+
+void PartStatusBar::set_part(int part, const QString& text) {
+    if (part < 0 || part >= kStatusParts || texts_[part] == text) return;
+    texts_[part] = text;
+    update();
+}
+
+void PartStatusBar::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), palette().window());
+    int left = 0;
+    for (int part = 0; part < kStatusParts; ++part) {
+        const int right = part_right(part);
+        if (right <= left) continue;
+        QRect box(left, 1, right - left - 2, height() - 2);
+        if (part < kStatusParts - 1) {
+            // A sunken divider at the part's right edge.
+            p.setPen(palette().color(QPalette::Dark));
+            p.drawLine(right - 2, 3, right - 2, height() - 4);
+            p.setPen(palette().color(QPalette::Light));
+            p.drawLine(right - 1, 3, right - 1, height() - 4);
+        }
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(box.adjusted(4, 0, -2, 0), Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                   texts_[part]);
+        left = right;
+    }
+}

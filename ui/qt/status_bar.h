@@ -1,0 +1,25 @@
+// The Qt main window's three-part status bar.
+#pragma once
+
+#include <QStatusBar>
+#include <QString>
+
+#include "ui/window_logic.h"
+
+/// A status bar with three parts whose right edges are w - 250, w - 110 and the
+/// far right, and a size grip.
+class PartStatusBar : public QStatusBar {
+  public:
+    explicit PartStatusBar(QWidget* parent = nullptr);
+    /// Sets the text of part `part` (0..2) and redraws it when it changed.
+    void set_part(int part, const QString& text);
+    const QString& part_text(int part) const { return texts_[part]; }
+    /// Right edge of part `part` in pixels from the bar's left edge.
+    int part_right(int part) const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QString texts_[kStatusParts];
+};
