@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "color/bt2020.h"
-#include "core/dpx_layout.h"
+#include "core/formats/dpx_layout.h"
 #include "core/helper_thread.h"
 #include "core/readers.h"
 #include "tests/core/dpx_test_files.h"

@@ -60,9 +60,10 @@ struct FrameStore {
     /// by a reader that read the frame. Lets the loader read the frame again even
     /// when the new size decimates to the same display size.
     std::int32_t size_recorded = 0;
-    /// Bytes from one row to the next in the last DPX frame read, padding
-    /// included; 0 before any. The read-ahead hints the next frame's rows with it.
-    std::int64_t dpx_row_stride = 0;
+    /// Bytes from one row to the next in the files of the last frame read,
+    /// padding included; 0 before any. The read-ahead hints the next frame's
+    /// rows with it.
+    std::int64_t row_stride = 0;
 };
 
 /// Display width and height: the header's biWidth and biHeight.

@@ -26,9 +26,9 @@ int load_current_frame(Viewer& viewer, ReadFailure* why) {
     if (frame_path(seq, seq.current_frame, seq.current_path) != 0)
         return fail_with(why, kFailNameTooLong);
 
-    if (seq.source_format == kFormatDpx)
-        return read_dpx_frame(seq.current_path, store, viewer.tables, why);
-    return read_planar_frame(seq.current_path, store, viewer.tables, why);
+    const FrameFormat* format = frame_format(seq.source_format);
+    if (!format) return fail_with(why, kFailCannotOpen);
+    return read_frame_into_store(*format, seq.current_path, store, viewer.tables, why);
 }
 
 void open_sequence(Viewer& viewer) {

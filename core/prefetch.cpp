@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "core/formats/format.h"
 #include "core/helper_thread.h"
-#include "core/readers.h"
 #include "platform/platform.h"
 
 namespace {
@@ -92,7 +92,7 @@ struct PrefetchJob {
     std::int32_t width;
     std::int32_t height;
     std::int32_t shift;
-    std::int64_t dpx_row_stride;
+    std::int64_t row_stride;
     PrefetchExtent extent;
     char path[kPathMax];
 };
@@ -101,20 +101,15 @@ static_assert(sizeof(PrefetchJob) <= kBackgroundBytes, "a hint's data fits the h
 
 std::int32_t prefetch(const PrefetchJob& job) {
     if (job.width <= 0 || job.height <= 0) return -1;
-    if (job.source_format == kFormatDpx)
-        return hint_file(job.path, job.height, job.dpx_row_stride, job.shift, true, job.extent);
-
-    // Planar: the three plane files, found as the reader finds them.
-    char plane[kPathMax];
-    const std::size_t length = strnlen(job.path, kPathMax);
-    if (length == 0 || length >= static_cast<std::size_t>(kPathMax)) return -1;
-    std::memcpy(plane, job.path, length + 1);
-    const char* letters = planar_plane_letters(plane, length);
+    const FrameFormat* format = frame_format(job.source_format);
+    ReadAheadFile files[kMaxFrameFiles];
+    const ReadAheadShape shape{job.width, job.height, job.row_stride};
+    const int count = format ? format->read_ahead_files(job.path, shape, files) : -1;
+    // -1 only when no file of the frame could be looked at.
     std::int32_t runs = -1;
-    for (int p = 0; p < 3; ++p) {
-        plane[length - 1] = letters[p];
-        const std::int32_t n =
-            hint_file(plane, job.height, planar_row_bytes(job.width), job.shift, false, job.extent);
+    for (int i = 0; i < count; ++i) {
+        const std::int32_t n = hint_file(files[i].path, job.height, files[i].row_bytes, job.shift,
+                                         files[i].header, job.extent);
         if (n >= 0) runs = (runs < 0 ? 0 : runs) + n;
     }
     return runs;
@@ -135,7 +130,7 @@ int make_job(const char* path, std::int32_t source_format, const FrameStore& sto
     job.width = store.source_width;
     job.height = store.source_height;
     job.shift = store.shift;
-    job.dpx_row_stride = store.dpx_row_stride;
+    job.row_stride = store.row_stride;
     job.extent = extent;
     return 0;
 }

@@ -32,8 +32,8 @@ std::int32_t needed_row_ranges(std::int64_t file_bytes, std::int32_t height, std
                                std::int32_t shift, RangeVisitor visit, void* context);
 
 /// Hints the frame at `path` (any plane's name for planar frames) for a read at
-/// the store's source size and shift, with the row length of the last DPX frame
-/// read (the whole file before any). Returns the number of byte runs hinted, -1
+/// the store's source size and shift, with the row stride of the last frame
+/// read (a DPX file whole before any). Returns the number of byte runs hinted, -1
 /// when the file(s) could not be looked at.
 std::int32_t prefetch_frame(const char* path, std::int32_t source_format, const FrameStore& store,
                             PrefetchExtent extent);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/formats/format.h"
 #include "core/frame_store.h"
 
 /// The source pixel the readers sampled for display pixel (display_x from the
@@ -12,13 +13,6 @@
 /// pixel is outside the written picture.
 int display_to_source(const FrameStore& store, std::int32_t display_x, std::int32_t display_y,
                       std::int32_t* source_x, std::int32_t* source_y);
-
-/// Stored sample values of one source pixel, as the file holds them.
-struct SourceValues {
-    std::uint32_t red, green, blue;
-    /// Bits per stored sample: 16 for 16-bit DPX, 12 for planar, the file's bit size otherwise.
-    std::int32_t bits;
-};
 
 /// Reads the stored values of source pixel (x, y) (y from the top) of the frame at
 /// `path` (any plane's name for a planar frame) with small positional reads.

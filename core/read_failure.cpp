@@ -34,6 +34,8 @@ const char* read_failure_text(ReadFailure failure) {
             return "layout not supported: signed samples";
         case kFailMixedElements:
             return "layout not supported: image elements of different layouts";
+        case kFailElementCount:
+            return "layout not supported: image element count out of range (1 to 8)";
         case kFailRowSize:
             return "layout not supported: row or image data size out of range";
         case kFailPlanarName:

@@ -21,6 +21,7 @@ enum ReadFailure {
     kFailEncoded,
     kFailSigned,
     kFailMixedElements,
+    kFailElementCount,
     kFailRowSize,
     kFailPlanarName,
     kFailMissingPlane,

@@ -10,7 +10,8 @@
 // Lines are kept under 80 columns for a terminal; the keys and mouse lines
 // appear word for word in the README and the manual page.
 const char kUsageText[] =
-    "usage: karvelin [FRAME]\n"
+    "usage: karvelin [--rate FPS] [--cache MB] [--compare B_FRAME] [FRAME]\n"
+    "       karvelin --info FRAME\n"
     "       karvelin --help | --version\n"
     "\n"
     "Shows FRAME and plays the test sequence it belongs to: every file in its\n"
@@ -19,6 +20,14 @@ const char kUsageText[] =
     "program name is one path, spaces included (./--help names a file). Without\n"
     "FRAME the window opens empty: open a frame with File > Open... or drop one\n"
     "on the window. A graphical display is needed.\n"
+    "\n"
+    "Options (before FRAME):\n"
+    "  --rate FPS          play at FPS frames per second, 1 to 240, whatever\n"
+    "                      the files say\n"
+    "  --cache MB          memory for decoded frames (0: none; default: half of\n"
+    "                      the memory available at start)\n"
+    "  --compare B_FRAME   compare the sequence with the one of B_FRAME\n"
+    "  --info FRAME        print what FRAME's header says, without a window\n"
     "\n"
     "The step is the number of frames played per 16 ms tick, -10 to +10.\n"
     "\n"

@@ -142,7 +142,8 @@ bool take_path(Window& win, const char* path, std::size_t length) {
 
 }  // namespace
 
-int window_startup(Window& win, const char* command_line) {
+int window_startup(Window& win, const char* command_line, const CommandLine* options) {
+    (void)options;
     Viewer& viewer = win.viewer;
     if (reallocate_display(viewer.store) != 0) return -1;
     start_frame_helper();

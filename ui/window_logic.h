@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/loading.h"
+#include "ui/command_line.h"
 
 /// Menu command ids.
 constexpr int kCmdOpen = 101;
@@ -116,9 +117,11 @@ struct Window {
 };
 
 /// Start-up before the window exists: allocates the 960x540 display, builds the
-/// conversion tables and opens `command_line` (may be null or empty) when given.
-/// Returns 0, or -1 when the display cannot be allocated (the caller exits with 1).
-int window_startup(Window& win, const char* command_line);
+/// conversion tables and opens `command_line` (may be null or empty) when given,
+/// with the command line's `options` when given. Returns 0, or -1 when the
+/// display cannot be allocated (the caller exits with 1).
+int window_startup(Window& win, const char* command_line,
+                   const CommandLine* options = nullptr);
 
 /// After the front end created its window: fits it to the display.
 void window_created(Window& win);

@@ -323,6 +323,39 @@ TEST_F(DpxReader, ShortFileShowsBlackWhereDataIsMissing) {
     }
 }
 
+TEST_F(DpxReader, ShortFileWithPaddedRowsShowsTheRowsItHolds) {
+    // Rows of 3 pixels (18 bytes) padded to 20, as SMPTE 268M writes them; the
+    // file is cut 50 bytes into its data: two whole rows and one pixel of the third.
+    const int w = 3, h = 5;
+    const auto rgb = test_pattern(w, h, 3);
+    const std::size_t cut_at = kDpxDataOffset + 50;
+    for (const std::uint32_t declared : {std::uint32_t{kDpxDataOffset + 5 * 20}, 0xFFFFFFFFu}) {
+        std::vector<std::uint8_t> file = make_dpx_header(w, h);
+        for (int i = 0; i < 4; ++i)
+            file[16 + i] = static_cast<std::uint8_t>(declared >> (24 - 8 * i));
+        for (int y = 0; y < h; ++y) {
+            for (int i = 0; i < w * 3; ++i)
+                put16(file, rgb[(static_cast<std::size_t>(y) * w) * 3 + i]);
+            file.insert(file.end(), 2, 0);
+        }
+        file.resize(cut_at);
+        ASSERT_EQ(write_file(dir.file("cut.dpx"), file), 0);
+        size_store(store, w, h, 0);
+        fill_display(store, 0x55);
+        ASSERT_EQ(read_dpx_frame(dir.file("cut.dpx").c_str(), store, tables()), 0);
+        for (int row = 0; row < h; ++row)
+            for (int x = 0; x < w; ++x) {
+                std::uint8_t want[3] = {0, 0, 0};
+                if (kDpxDataOffset + 20 * row + 6 * x + 6 <= cut_at)
+                    expected_pixel(rgb, w, h, 0, x, h - 1 - row, false, want);
+                const std::uint8_t* got =
+                    store.pixels + (static_cast<std::size_t>(h - 1 - row) * w + x) * 4;
+                EXPECT_EQ(std::memcmp(got, want, 3), 0)
+                    << "declared " << declared << " row " << row << " pixel " << x;
+            }
+    }
+}
+
 TEST_F(DpxReader, RefusesToWriteWithoutAPixelBuffer) {
     const auto rgb = test_pattern(4, 4);
     ASSERT_EQ(write_dpx_file(dir.file("f.dpx"), 4, 4, rgb.data()), 0);
@@ -586,7 +619,8 @@ TEST_F(DpxReader, RefusesLayoutsItCannotShowAndChangesNothing) {
                  std::memcpy(&b[852], &b[780], 72);
                  b[852 + 23] = 16;
              }),
-        with("nine elements", 50, 16, 0, kFailMixedElements, [](auto& b) { b[771] = 9; }),
+        with("nine elements", 50, 16, 0, kFailElementCount, [](auto& b) { b[771] = 9; }),
+        with("a hundred elements", 50, 16, 0, kFailElementCount, [](auto& b) { b[771] = 100; }),
         with("row padding past 4 GB", 50, 16, 0, kFailRowSize,
              [](auto& b) { std::memset(&b[812], 0x7F, 4); }),
     };

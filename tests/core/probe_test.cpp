@@ -137,3 +137,44 @@ TEST_F(Probe, FilesThatVanishedChangedOrEndEarlyGiveNoValues) {
     EXPECT_EQ(read_source_values(dir.file("p.2K.r").c_str(), kFormatPlanar, store, 7, 4, &v), -1);
     EXPECT_EQ(read_source_values(dir.file("p.4K.r").c_str(), kFormatPlanar, store, 0, 0, &v), -1);
 }
+
+// Packed 10- and 12-bit files cut inside the first row: wherever the display
+// shows a pixel (from a group the cut leaves partly there), the probe gives the
+// values it shows; where the display is black the probe has none.
+TEST_F(Probe, CutPackedRowsGiveTheValuesTheDisplayShows) {
+    const int w = 21, h = 2;
+    for (const int bits : {10, 12}) {
+        const auto pattern = test_pattern(w, h, bits);
+        std::vector<std::uint32_t> samples;
+        for (std::size_t i = 0; i < pattern.size(); ++i)
+            samples.push_back(pattern[i] >> (16 - bits));
+        const std::vector<std::uint8_t> data = dpx_row(samples, bits, 0);
+        const std::vector<std::uint8_t> full = layout_file(w, h, 50, bits, 0, data);
+        // Rows are 21 * 3 samples; the cuts fall inside the first row.
+        for (std::size_t cut : {std::size_t{24}, std::size_t{52}, std::size_t{70}}) {
+            SCOPED_TRACE(std::to_string(bits) + "-bit cut after " + std::to_string(cut));
+            std::vector<std::uint8_t> file(full.begin(), full.begin() + kDpxDataOffset + cut);
+            const std::string path = dir.file("cut.dpx");
+            ASSERT_EQ(write_file(path, file), 0);
+            size(w, h, 0);
+            ASSERT_EQ(read_dpx_frame(path.c_str(), store, tables()), 0);
+            int shown = 0;
+            for (int x = 0; x < w; ++x) {
+                // Source row 0 (the top) is display row h - 1.
+                const std::uint8_t* px = store.pixels + ((h - 1) * w + x) * 4;
+                // Whole 32-bit words held hold every sample they start and end in.
+                const bool held = (static_cast<std::size_t>(x) * 3 + 3) * bits <= cut / 4 * 32;
+                SourceValues v{};
+                const int probed = read_source_values(path.c_str(), kFormatDpx, store, x, 0, &v);
+                ASSERT_EQ(probed, held ? 0 : -1) << "pixel " << x;
+                if (!held) continue;
+                ++shown;
+                EXPECT_EQ(v.red >> (bits - 8), px[2]) << "pixel " << x;
+                EXPECT_EQ(v.green >> (bits - 8), px[1]) << "pixel " << x;
+                EXPECT_EQ(v.blue >> (bits - 8), px[0]) << "pixel " << x;
+                EXPECT_EQ(v.red, samples[3 * x]);
+            }
+            EXPECT_GT(shown, 0);
+        }
+    }
+}

@@ -16,7 +16,7 @@
 // frame read with a source size the display was not allocated for.
 #include <algorithm>
 
-#include "core/dpx_layout.h"
+#include "core/formats/dpx_layout.h"
 #include "core/readers.h"
 #include "tests/fuzz/fuzz_support.h"
 

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ui/command_line.h"
 #include "ui/qt/qt_front_end.h"
-#include "ui/usage.h"
 
 namespace {
 
@@ -27,8 +27,13 @@ void message_handler(QtMsgType type, const QMessageLogContext& context, const QS
 
 int main(int argc, char** argv) {
     // Answered before QApplication exists, so that no display is needed.
-    if (const char* answer = command_line_answer(command_line_path(argc, argv).constData())) {
-        std::fputs(answer, stdout);
+    CommandLine options;
+    if (parse_command_words(argc - 1, argv + 1, options) != 0) {
+        std::fprintf(stderr, "karvelin: %s\n", options.error.c_str());
+        return 2;
+    }
+    if (options.answer) {
+        std::fputs(options.answer, stdout);
         return 0;
     }
     g_previous_handler = qInstallMessageHandler(message_handler);
@@ -40,12 +45,12 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Karvelin"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("karvelin")));
 
-    // QApplication took its own options out of argv; what is left is the path.
-    const QByteArray path = command_line_path(argc, argv);
+    // QApplication took its own options out of argv; what is left is ours.
+    parse_command_words(argc - 1, argv + 1, options);
     static Window win;
     install_error_boxes(win);
     // An empty argument ("") names a path too, one that opens nothing.
-    if (window_startup(win, argc > 1 ? path.constData() : nullptr) != 0) {
+    if (window_startup(win, options.named ? options.frame.c_str() : nullptr, &options) != 0) {
         std::fprintf(stderr, "karvelin: not enough memory for the picture\n");
         return 1;
     }

@@ -195,10 +195,8 @@ void install_win32_front(Win32App& app) {
     app.win.viewer.error_context = &app;
 }
 
-int command_line_path(const char* command_line, char* out, int capacity) {
-    if (capacity <= 0) return -1;
-    out[0] = '\0';
-    if (command_line == nullptr) return 0;
+const char* command_line_rest(const char* command_line) {
+    if (command_line == nullptr) return "";
     const char* p = command_line;
     // The program name: quoted (spaces allowed inside) or up to the first blank.
     if (*p == '"') {
@@ -209,6 +207,14 @@ int command_line_path(const char* command_line, char* out, int capacity) {
         while (*p != '\0' && *p != ' ' && *p != '\t') ++p;
     }
     while (*p == ' ' || *p == '\t') ++p;
+    return p;
+}
+
+int command_line_path(const char* command_line, char* out, int capacity) {
+    if (capacity <= 0) return -1;
+    out[0] = '\0';
+    if (command_line == nullptr) return 0;
+    const char* p = command_line_rest(command_line);
     const char* end = p + std::strlen(p);
     while (end > p && (end[-1] == ' ' || end[-1] == '\t')) --end;
     if (p == end) return 0;

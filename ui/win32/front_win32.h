@@ -54,6 +54,10 @@ void install_win32_front(Win32App& app);
 /// does not fit `capacity` bytes (`out` is then empty).
 int command_line_path(const char* command_line, char* out, int capacity);
 
+/// The text of a command line (as GetCommandLineA gives it) after the program
+/// name and the blanks that follow it.
+const char* command_line_rest(const char* command_line);
+
 /// Registers the window class (menu MAINMENU, default application icon, arrow
 /// cursor, gray brush, redraw on resize). Returns 0 or -1.
 int register_window_class(HINSTANCE instance);

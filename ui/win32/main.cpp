@@ -5,7 +5,10 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
+#include "ui/command_line.h"
 #include "ui/usage.h"
 #include "ui/win32/front_win32.h"
 #if defined(KARVELIN_TRACE_HOOK)
@@ -31,18 +34,27 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     install_trace(g_app);
 #endif
 
-    char path[kPathMax];
-    const int named = command_line_path(GetCommandLineA(), path, sizeof path);
-    const bool too_long = named < 0;
-    // A GUI program has no console to print to: --help and --version answer in a box.
-    if (const char* answer = command_line_answer(path)) {
+    std::vector<std::string> words;
+    split_command_text(command_line_rest(GetCommandLineA()), words);
+    std::vector<const char*> word_texts;
+    for (const std::string& w : words) word_texts.push_back(w.c_str());
+    CommandLine options;
+    // A GUI program has no console to print to: --help, --version and a wrong
+    // option answer in a box.
+    if (parse_command_words(static_cast<int>(word_texts.size()), word_texts.data(), options) != 0) {
+        MessageBoxA(nullptr, options.error.c_str(), "Karvelin", MB_OK | MB_ICONERROR);
+        return 2;
+    }
+    if (options.answer) {
         static char box[4096];
-        message_box_text(answer, box, sizeof box);
+        message_box_text(options.answer, box, sizeof box);
         MessageBoxA(nullptr, box, "Karvelin", MB_OK | MB_ICONINFORMATION);
         return 0;
     }
+    const bool too_long = options.frame.size() >= static_cast<std::size_t>(kPathMax);
     // A named path that is empty once its quotes are gone still opens (and fails).
-    if (window_startup(g_app.win, named > 0 ? path : nullptr) != 0) return 1;
+    const char* path = options.named && !too_long ? options.frame.c_str() : nullptr;
+    if (window_startup(g_app.win, path, &options) != 0) return 1;
     // A named path that does not fit is refused like any file that cannot be opened.
     if (too_long) show_error(g_app.win.viewer, kMsgCantOpen);
 

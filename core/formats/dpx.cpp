@@ -1,14 +1,14 @@
-// Reads DPX frames into the display frame store: the header is parsed once per
-// frame (dpx_layout.h), then every used row goes through the one row function of
-// the frame's layout.
+// The DPX format: the header is parsed once per frame (dpx_layout.h), then
+// every used row goes through the one row function of the frame's layout.
+#include "core/formats/dpx.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <numeric>
 
-#include "core/decimate.h"
-#include "core/dpx_layout.h"
-#include "core/readers.h"
+#include "core/formats/dpx_layout.h"
+#include "core/formats/row_sharing.h"
 
 namespace {
 
@@ -554,34 +554,25 @@ void dpx_part(void* context, int part) {
     finish_rows(job.frame, pending);
 }
 
-}  // namespace
+/// The layout a decode needs, from what the header said.
+DpxHeader header_of(const FrameInfo& info) {
+    DpxHeader h{};
+    h.width = info.width;
+    h.height = info.height;
+    h.data_offset = static_cast<std::uint32_t>(info.data_offset);
+    h.coding = static_cast<DpxCoding>(info.layout);
+    h.components = info.components;
+    h.red = info.red;
+    h.green = info.green;
+    h.blue = info.blue;
+    h.row_bytes = static_cast<std::size_t>(info.row_bytes);
+    h.row_stride = static_cast<std::size_t>(info.row_stride);
+    return h;
+}
 
-int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& tables,
-                   ReadFailure* why) {
-    const FileHandle file = open_frame_file(path, why);
-    if (file == kNoFile) return -1;
-
-    // Everything that makes a file unreadable is refused before the size is
-    // recorded, so a refused file never changes the store.
-    DpxJob job;
-    if (read_dpx_header(file, &job.header, why) != 0) {
-        file_close(file);
-        return -1;
-    }
+/// Picks the row function (and its vector plan) of the frame's layout.
+void choose_rows(DpxJob& job) {
     const DpxHeader& h = job.header;
-    if (h.width != store.source_width || h.height != store.source_height) {
-        store.source_width = h.width;
-        store.source_height = h.height;
-        store.size_recorded = 1;
-        file_close(file);
-        return 0;
-    }
-
-    if (begin_frame(job.frame, store, tables, h.row_bytes) != 0) {
-        file_close(file);
-        return fail_with(why, kFailNoDisplay);
-    }
-    job.file = file;
     job.gather = nullptr;
     const bool rgb = h.components == 3 && h.red == 0 && h.green == 1 && h.blue == 2;
     if (dpx_is_rgb16(h)) {
@@ -595,13 +586,150 @@ int read_dpx_frame(const char* path, FrameStore& store, const ConversionTables& 
         if (job.gather && (job.frame.plan.shift <= 1 ? plan_blocks(job) : plan_sparse(job)) != 0)
             job.gather = nullptr;
     }
+}
+
+int dpx_read_info(const char* path, std::int32_t, std::int32_t, FrameFiles& files, FrameInfo& info,
+                  ReadFailure* why) {
+    const FileHandle file = open_frame_file(path, why);
+    if (file == kNoFile || !files.add(file)) return -1;
+    // Magic, offsets, sizes, the image elements and the descriptive headers in
+    // one read. A file too short to hold the size fields is not a frame this
+    // reader can size; the fields a shorter file lacks count as undefined.
+    std::uint8_t bytes[kDpxFullHeaderBytes];
+    const std::int64_t held = file_read_at(file, bytes, sizeof bytes, 0);
+    if (held < 4 || std::memcmp(bytes, "SDPX", 4) != 0) return fail_with(why, kFailNotBigEndianDpx);
+    if (held < static_cast<std::int64_t>(kDpxSizeFieldsEnd)) return fail_with(why, kFailHeaderCut);
+    std::memset(bytes + held, 0xFF, sizeof bytes - static_cast<std::size_t>(held));
+    const std::int64_t size = file_size(file);
+    DpxHeader h;
+    if (parse_dpx_header(bytes, size, &h, why) != 0) return -1;
+    info.width = h.width;
+    info.height = h.height;
+    info.bits = dpx_coding_bits(h.coding);
+    info.components = h.components;
+    info.red = h.red;
+    info.green = h.green;
+    info.blue = h.blue;
+    info.layout = h.coding;
+    info.data_offset = h.data_offset;
+    info.row_bytes = static_cast<std::int64_t>(h.row_bytes);
+    info.row_stride = static_cast<std::int64_t>(h.row_stride);
+    info.file_bytes[0] = size;
+    parse_dpx_fields(bytes, held, info.header);
+    return 0;
+}
+
+int dpx_open_data(char*, FrameFiles& files, FrameInfo&, ReadFailure* why) {
+    // The header's own read left the file open; there is nothing more to open.
+    return files.count == 1 ? 0 : fail_with(why, kFailCannotOpen);
+}
+
+int dpx_decode(const FrameFiles& files, const FrameInfo& info, const DecodeSettings& settings,
+               const PixelTarget& target, DecodeScratch& scratch) {
+    DpxJob job;
+    job.header = header_of(info);
+    const DpxHeader& h = job.header;
+    if (files.count < 1 ||
+        begin_frame(job.frame, h.width, h.height, settings, target, scratch, h.row_bytes) != 0)
+        return -1;
+    job.file = files.file[0];
+    choose_rows(job);
     // Rows a buffer holds: the last one needs its samples only, not its padding.
     job.span_capacity =
         static_cast<std::int32_t>((job.frame.buffer_bytes - h.row_bytes) / h.row_stride + 1);
     run_frame(job.frame, dpx_part, &job);
-
-    store.size_recorded = 0;
-    store.dpx_row_stride = static_cast<std::int64_t>(h.row_stride);
-    file_close(file);
     return 0;
 }
+
+int dpx_read_pixel(const FrameFiles& files, const FrameInfo& info, std::int32_t x, std::int32_t y,
+                   SourceValues* out) {
+    const DpxHeader h = header_of(info);
+    if (files.count < 1 || x < 0 || y < 0 || x >= h.width || y >= h.height) return -1;
+    // The whole groups of samples (dpx_group) that hold the pixel's samples.
+    const std::size_t first = static_cast<std::size_t>(x) * h.components;
+    const DpxGroup group = dpx_group(h.coding);
+    const auto group_samples = static_cast<std::size_t>(group.samples);
+    const std::size_t base = first / group_samples * group_samples;
+    const std::size_t begin = base / group_samples * static_cast<std::size_t>(group.bytes);
+    const std::size_t end_samples = first + static_cast<std::size_t>(h.components);
+    std::size_t end =
+        (end_samples + group_samples - 1) / group_samples * static_cast<std::size_t>(group.bytes);
+    if (end > h.row_bytes) end = h.row_bytes;
+    std::uint8_t bytes[64] = {};
+    if (end - begin > sizeof bytes) return -1;
+    const std::int64_t at = h.data_offset + static_cast<std::int64_t>(y) * h.row_stride + begin;
+    const std::int64_t got = file_read_at(files.file[0], bytes, end - begin, at);
+    // A file that ends inside the row holds the pixel exactly when the decode
+    // shows it: all its samples lie in the whole words before the end, even
+    // when the group they share is cut short.
+    if (got < 0 || dpx_samples_held(h.coding, begin + static_cast<std::size_t>(got)) < end_samples)
+        return -1;
+    const std::size_t k = first - base;
+    out->red = dpx_sample_of(h.coding, bytes, k + h.red);
+    out->green = dpx_sample_of(h.coding, bytes, k + h.green);
+    out->blue = dpx_sample_of(h.coding, bytes, k + h.blue);
+    out->bits = dpx_coding_bits(h.coding);
+    return 0;
+}
+
+/// Samples of one row of coding C: pixels 0, f, 2f, ... as red, green, blue,
+/// 0 where the row's first `held` bytes do not hold them.
+template <DpxCoding C>
+void sample_row(const DpxHeader& h, const std::uint8_t* row, std::size_t held, std::int32_t shift,
+                std::uint16_t* out) {
+    const std::size_t samples_held = dpx_samples_held(C, held);
+    const auto components = static_cast<std::size_t>(h.components);
+    const std::int32_t pixels = ((h.width - 1) >> shift) + 1;
+    for (std::int32_t c = 0; c < pixels; ++c, out += 3) {
+        const std::size_t first = (static_cast<std::size_t>(c) << shift) * components;
+        if (first + components > samples_held) {
+            out[0] = out[1] = out[2] = 0;
+            continue;
+        }
+        out[0] = static_cast<std::uint16_t>(dpx_sample<C>(row, first + h.red));
+        out[1] = static_cast<std::uint16_t>(dpx_sample<C>(row, first + h.green));
+        out[2] = static_cast<std::uint16_t>(dpx_sample<C>(row, first + h.blue));
+    }
+}
+
+using SampleRow = void (*)(const DpxHeader&, const std::uint8_t*, std::size_t, std::int32_t,
+                           std::uint16_t*);
+constexpr SampleRow kSampleRows[kDpxCodings] = {
+    sample_row<kDpx16>,       sample_row<kDpx12FilledA>, sample_row<kDpx12FilledB>,
+    sample_row<kDpx12Packed>, sample_row<kDpx10FilledA>, sample_row<kDpx10FilledB>,
+    sample_row<kDpx10Packed>, sample_row<kDpx8>,
+};
+
+int dpx_read_samples(const FrameFiles& files, const FrameInfo& info, std::int32_t top,
+                     std::int32_t count, std::int32_t shift, std::uint16_t* out,
+                     std::size_t out_stride, DecodeScratch& scratch) {
+    const DpxHeader h = header_of(info);
+    if (files.count < 1 || !scratch.row || h.row_bytes > kRowBufferBytes) return -1;
+    const SampleRow row = kSampleRows[h.coding];
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::int64_t y = top + (static_cast<std::int64_t>(i) << shift);
+        const std::int64_t got =
+            file_read_at(files.file[0], scratch.row, h.row_bytes, h.data_offset + y * h.row_stride);
+        row(h, scratch.row, got > 0 ? static_cast<std::size_t>(got) : 0, shift,
+            out + static_cast<std::size_t>(i) * out_stride);
+    }
+    return 0;
+}
+
+int dpx_read_ahead_files(const char* path, const ReadAheadShape& shape, ReadAheadFile* out) {
+    const std::size_t length = strnlen(path, kPathMax);
+    if (length >= static_cast<std::size_t>(kPathMax)) return -1;
+    std::memcpy(out[0].path, path, length + 1);
+    // The rows are read at the stride of the frame before; before any frame,
+    // the whole file.
+    out[0].row_bytes = shape.row_stride;
+    out[0].header = true;
+    return 1;
+}
+
+}  // namespace
+
+const FrameFormat kDpxFormat = {
+    "DPX",          dpx_read_info,    dpx_open_data,        dpx_decode,
+    dpx_read_pixel, dpx_read_samples, dpx_read_ahead_files,
+};

@@ -1,18 +1,24 @@
 // The DPX image layouts the viewer shows (SMPTE 268M): the header fields that
 // decide a frame's layout, checked once per frame, and how each layout stores
-// its samples. The frame reader and the pixel probe both decode through here.
-// Private to core/.
+// its samples. The decoder, the pixel probe and the sample reader all decode
+// through here. Private to the formats.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "core/formats/format.h"
 #include "core/read_failure.h"
 #include "platform/platform.h"
 
-/// Bytes at the start of a DPX file the header is read from: the file
+/// Bytes at the start of a DPX file the layout is parsed from: the file
 /// information header and the image information header with its eight elements.
 constexpr std::size_t kDpxHeaderBytes = 1408;
+/// Bytes of the whole generic and industry header: the above, the orientation,
+/// film and television headers, where frame rates and the timecode are.
+constexpr std::size_t kDpxFullHeaderBytes = 2048;
+/// A file must hold at least this much for its size to be known.
+constexpr std::size_t kDpxSizeFieldsEnd = 780;
 
 /// How an image element stores its samples. In the word-based codings the file
 /// is a sequence of big-endian 32-bit words.
@@ -98,6 +104,11 @@ inline bool dpx_is_rgb16(const DpxHeader& h) {
 /// fields are taken as the usual value, never refused.
 int parse_dpx_header(const std::uint8_t* header, std::int64_t file_bytes, DpxHeader* out,
                      ReadFailure* why);
+
+/// Copies the descriptive fields of a DPX header (kDpxFullHeaderBytes, of which
+/// the first `held` are the file's) into `out`: codes, rates, timecode and texts
+/// as stored. Never refuses: a field the file does not hold stays unset.
+void parse_dpx_fields(const std::uint8_t* header, std::int64_t held, HeaderFields& out);
 
 /// Reads the header of an open DPX file in one read and parses it.
 int read_dpx_header(FileHandle file, DpxHeader* out, ReadFailure* why);

@@ -1,5 +1,5 @@
-// Sharing a frame read between the calling thread and the helper thread.
-#include "core/decimate.h"
+// Sharing a frame's rows between the calling thread and the helper thread.
+#include "core/formats/row_sharing.h"
 
 namespace {
 
@@ -14,20 +14,22 @@ bool share_frame(const FramePlan& plan, std::size_t bytes_per_row, bool convert)
 
 }  // namespace
 
-int begin_frame(FrameJob& job, const FrameStore& store, const ConversionTables& tables,
-                std::size_t bytes_per_row) {
-    if (plan_frame(store, job.plan) != 0 || !store.row_buffer) return -1;
+int begin_frame(FrameJob& job, std::int32_t width, std::int32_t height,
+                const DecodeSettings& settings, const PixelTarget& target,
+                const DecodeScratch& scratch, std::size_t bytes_per_row) {
+    if (plan_frame(width, height, settings.shift, target, job.plan) != 0 || !scratch.row) return -1;
     job.simd = cpu_has_ssse3();
-    job.tables = store.convert ? &tables : nullptr;
+    job.tables = settings.tables;
     job.parts = 1;
-    job.buffers[0] = store.row_buffer;
+    job.buffers[0] = scratch.row;
     job.buffers[1] = nullptr;
     job.buffer_bytes = kRowBufferBytes;
-    if (store.read_buffer) {
-        if (share_frame(job.plan, bytes_per_row, store.convert != 0)) job.parts = 2;
+    if (scratch.read) {
+        if (settings.share_rows && share_frame(job.plan, bytes_per_row, settings.tables != nullptr))
+            job.parts = 2;
         job.buffer_bytes = kReadBufferBytes / static_cast<std::size_t>(job.parts);
-        job.buffers[0] = store.read_buffer;
-        job.buffers[1] = store.read_buffer + job.buffer_bytes;
+        job.buffers[0] = scratch.read;
+        job.buffers[1] = scratch.read + job.buffer_bytes;
     }
     job.next.store(0, std::memory_order_relaxed);
     return 0;

@@ -1,8 +1,9 @@
-// Reads frames stored as three headerless 12-bit plane files (red, green, blue).
+// The planar RGB format: three headerless 12-bit plane files (red, green, blue).
+#include "core/formats/planar.h"
+
 #include <cstring>
 
-#include "core/decimate.h"
-#include "core/readers.h"
+#include "core/formats/row_sharing.h"
 #include "platform/platform.h"
 
 namespace {
@@ -96,10 +97,6 @@ void planar_row(const std::uint8_t* r, const std::uint8_t* g, const std::uint8_t
     planar_row_scalar(r, g, b, dst, done, cols, shift);
 }
 
-void close_planes(const FileHandle* planes, int count) {
-    for (int i = 0; i < count; ++i) file_close(planes[i]);
-}
-
 // One frame read, shared by the threads that work on it.
 struct PlanarJob {
     FrameJob frame;
@@ -143,6 +140,119 @@ void planar_part(void* context, int part) {
     finish_rows(job.frame, pending);
 }
 
+int planar_read_info(const char* path, std::int32_t width, std::int32_t height, FrameFiles&,
+                     FrameInfo& info, ReadFailure* why) {
+    // The planes carry no header: the size comes from the name, and no file is
+    // opened until the pixels are wanted.
+    const std::size_t length = strnlen(path, kPathMax);
+    if (length >= static_cast<std::size_t>(kPathMax) ||
+        planar_frame_size(path, length, width, height, &info.width, &info.height) != 0)
+        return fail_with(why, kFailPlanarName);
+    info.bits = 12;
+    info.components = 3;
+    info.red = 0;
+    info.green = 1;
+    info.blue = 2;
+    info.layout = 0;
+    info.data_offset = 0;
+    info.row_bytes = info.row_stride = planar_row_bytes(info.width);
+    return 0;
+}
+
+int planar_open_data(char* path, FrameFiles& files, FrameInfo& info, ReadFailure* why) {
+    const std::size_t length = std::strlen(path);
+    const char* letters = planar_plane_letters(path, length);
+    for (int p = files.count; p < 3; ++p) {
+        path[length - 1] = letters[p];
+        ReadFailure failure = kFailCannotOpen;
+        const FileHandle plane = open_frame_file(path, &failure);
+        if (plane == kNoFile || !files.add(plane))
+            return fail_with(why, failure == kFailNoSuchFile ? kFailMissingPlane : failure);
+        info.file_bytes[p] = file_size(plane);
+    }
+    // The sizes other tags keep may come from a DPX frame; the row buffer holds
+    // three plane rows only up to the widest accepted frame.
+    if (info.width <= 0 || info.height <= 0 || info.width > kMaxFrameWidth ||
+        info.height > kMaxFrameHeight)
+        return fail_with(why, kFailSizeOutOfRange);
+    return 0;
+}
+
+int planar_decode(const FrameFiles& files, const FrameInfo& info, const DecodeSettings& settings,
+                  const PixelTarget& target, DecodeScratch& scratch) {
+    PlanarJob job;
+    job.row_bytes = static_cast<std::size_t>(planar_row_bytes(info.width));
+    if (files.count < 3 || begin_frame(job.frame, info.width, info.height, settings, target,
+                                       scratch, 3 * job.row_bytes) != 0)
+        return -1;
+    std::memcpy(job.planes, files.file, sizeof job.planes);
+    // Each buffer holds the same rows of the three planes one after the other.
+    job.span_capacity = static_cast<std::int32_t>(job.frame.buffer_bytes / 3 / job.row_bytes);
+    job.plane_bytes = static_cast<std::size_t>(job.span_capacity) * job.row_bytes;
+    run_frame(job.frame, planar_part, &job);
+    return 0;
+}
+
+int planar_read_pixel(const FrameFiles& files, const FrameInfo& info, std::int32_t x,
+                      std::int32_t y, SourceValues* out) {
+    if (files.count < 3 || x < 0 || y < 0 || x >= info.width || y >= info.height) return -1;
+    const std::int64_t at = y * planar_row_bytes(info.width) + x * kPlanarSampleBytes;
+    std::uint32_t values[3];
+    for (int p = 0; p < 3; ++p) {
+        std::uint8_t sample[kPlanarSampleBytes];
+        if (file_read_at(files.file[p], sample, sizeof sample, at) !=
+            static_cast<std::int64_t>(sizeof sample))
+            return -1;
+        values[p] = planar_sample(sample);
+    }
+    out->red = values[0];
+    out->green = values[1];
+    out->blue = values[2];
+    out->bits = 12;
+    return 0;
+}
+
+int planar_read_samples(const FrameFiles& files, const FrameInfo& info, std::int32_t top,
+                        std::int32_t count, std::int32_t shift, std::uint16_t* out,
+                        std::size_t out_stride, DecodeScratch& scratch) {
+    const auto row_bytes = static_cast<std::size_t>(planar_row_bytes(info.width));
+    if (files.count < 3 || !scratch.row || 3 * row_bytes > kRowBufferBytes) return -1;
+    const std::int32_t pixels = ((info.width - 1) >> shift) + 1;
+    const std::size_t step = static_cast<std::size_t>(kPlanarSampleBytes) << shift;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::int64_t y = top + (static_cast<std::int64_t>(i) << shift);
+        std::uint16_t* row = out + static_cast<std::size_t>(i) * out_stride;
+        for (int p = 0; p < 3; ++p) {
+            std::uint8_t* plane = scratch.row + p * row_bytes;
+            const std::int64_t got = file_read_at(files.file[p], plane, row_bytes,
+                                                  y * static_cast<std::int64_t>(row_bytes));
+            // Samples a short plane does not hold are 0.
+            const std::size_t held = got > 0 ? static_cast<std::size_t>(got) : 0;
+            for (std::int32_t c = 0; c < pixels; ++c) {
+                const std::size_t at = static_cast<std::size_t>(c) * step;
+                row[3 * c + p] = at + kPlanarSampleBytes <= held
+                                     ? static_cast<std::uint16_t>(planar_sample(plane + at))
+                                     : 0;
+            }
+        }
+    }
+    return 0;
+}
+
+int planar_read_ahead_files(const char* path, const ReadAheadShape& shape, ReadAheadFile* out) {
+    // The three plane files, found as the decoder finds them.
+    const std::size_t length = strnlen(path, kPathMax);
+    if (length == 0 || length >= static_cast<std::size_t>(kPathMax)) return -1;
+    const char* letters = planar_plane_letters(path, length);
+    for (int p = 0; p < 3; ++p) {
+        std::memcpy(out[p].path, path, length + 1);
+        out[p].path[length - 1] = letters[p];
+        out[p].row_bytes = planar_row_bytes(shape.width);
+        out[p].header = false;
+    }
+    return 3;
+}
+
 }  // namespace
 
 const char* planar_plane_letters(const char* path, std::size_t length) {
@@ -152,14 +262,14 @@ const char* planar_plane_letters(const char* path, std::size_t length) {
     return (last >= 'A' && last <= 'Z') ? "RGB" : "rgb";
 }
 
-int planar_frame_size(const char* path, std::size_t length, const FrameStore& store,
-                      std::int32_t* width, std::int32_t* height) {
+int planar_frame_size(const char* path, std::size_t length, std::int32_t current_width,
+                      std::int32_t current_height, std::int32_t* width, std::int32_t* height) {
     // The size tag sits in the last four characters ("4K.r"); a shorter path has
     // none and is refused without looking before its start.
     if (length < 4 || path[length - 3] != 'K') return -1;
     const char tag = path[length - 4];
-    *width = store.source_width;
-    *height = store.source_height;
+    *width = current_width;
+    *height = current_height;
     if (tag == '4') {
         *width = 3840;
         *height = 2160;
@@ -170,51 +280,7 @@ int planar_frame_size(const char* path, std::size_t length, const FrameStore& st
     return 0;
 }
 
-int read_planar_frame(char* path, FrameStore& store, const ConversionTables& tables,
-                      ReadFailure* why) {
-    const std::size_t length = std::strlen(path);
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    if (planar_frame_size(path, length, store, &width, &height) != 0)
-        return fail_with(why, kFailPlanarName);
-    if (width != store.source_width || height != store.source_height) {
-        store.source_width = width;
-        store.source_height = height;
-        store.size_recorded = 1;
-        return 0;
-    }
-
-    const char* letters = planar_plane_letters(path, length);
-    FileHandle planes[3];
-    for (int p = 0; p < 3; ++p) {
-        path[length - 1] = letters[p];
-        ReadFailure failure = kFailCannotOpen;
-        planes[p] = open_frame_file(path, &failure);
-        if (planes[p] == kNoFile) {
-            close_planes(planes, p);
-            return fail_with(why, failure == kFailNoSuchFile ? kFailMissingPlane : failure);
-        }
-    }
-
-    PlanarJob job;
-    job.row_bytes = static_cast<std::size_t>(planar_row_bytes(width));
-    // The sizes other tags keep may come from a DPX frame; the row buffer holds
-    // three plane rows only up to the widest accepted frame.
-    if (width > kMaxFrameWidth || height > kMaxFrameHeight) {
-        close_planes(planes, 3);
-        return fail_with(why, kFailSizeOutOfRange);
-    }
-    if (begin_frame(job.frame, store, tables, 3 * job.row_bytes) != 0) {
-        close_planes(planes, 3);
-        return fail_with(why, kFailNoDisplay);
-    }
-    std::memcpy(job.planes, planes, sizeof planes);
-    // Each buffer holds the same rows of the three planes one after the other.
-    job.span_capacity = static_cast<std::int32_t>(job.frame.buffer_bytes / 3 / job.row_bytes);
-    job.plane_bytes = static_cast<std::size_t>(job.span_capacity) * job.row_bytes;
-    run_frame(job.frame, planar_part, &job);
-
-    store.size_recorded = 0;
-    close_planes(planes, 3);
-    return 0;
-}
+const FrameFormat kPlanarFormat = {
+    "planar RGB",      planar_read_info,    planar_open_data,        planar_decode,
+    planar_read_pixel, planar_read_samples, planar_read_ahead_files,
+};

@@ -1,6 +1,6 @@
 // Parsing and checking the DPX header, and the run-time forms of the sample
 // decoding in dpx_layout.h.
-#include "core/dpx_layout.h"
+#include "core/formats/dpx_layout.h"
 
 #include <cstring>
 
@@ -11,10 +11,10 @@ namespace {
 // Offsets in the file information and image information headers.
 constexpr std::size_t kMagic = 0;
 constexpr std::size_t kDataOffset = 4;
+constexpr std::size_t kDeclaredFileSize = 16;
 constexpr std::size_t kElementCount = 770;
 constexpr std::size_t kWidth = 772;
 constexpr std::size_t kHeight = 776;
-constexpr std::size_t kSizeFieldsEnd = 780;
 // The image elements, kElementBytes each, and the fields of one element.
 constexpr std::size_t kElements = 780;
 constexpr std::size_t kElementBytes = 72;
@@ -126,7 +126,7 @@ int parse_dpx_header(const std::uint8_t* header, std::int64_t file_bytes, DpxHea
     // they share its layout.
     std::uint32_t elements = dpx_be16(header + kElementCount);
     if (elements == 0 || elements == kUndefined16) elements = 1;
-    if (elements > kMaxElements) return fail_with(why, kFailMixedElements);
+    if (elements > kMaxElements) return fail_with(why, kFailElementCount);
     for (std::uint32_t e = 1; e < elements; ++e) {
         const std::uint8_t* other = element + e * kElementBytes;
         if (std::memcmp(other + kDataSign, element + kDataSign, 4) != 0 ||
@@ -137,7 +137,10 @@ int parse_dpx_header(const std::uint8_t* header, std::int64_t file_bytes, DpxHea
 
     // SMPTE 268M ends every row on a 32-bit word, but some writers leave the
     // padding out of 8-, 12- and 16-bit rows: rows are padded when the file is
-    // long enough to hold padded rows, else not.
+    // long enough to hold padded rows, else not. A file too short for either (cut
+    // short, or still being written) is measured by the size its header
+    // declares, and without one taken to follow the standard, so that the rows
+    // it does hold show as they are.
     const std::uint64_t samples = static_cast<std::uint64_t>(width) * h.components;
     h.row_bytes = row_bytes_of(h.coding, samples);
     std::uint64_t padding = dpx_be32(element + kEndOfLinePadding);
@@ -147,13 +150,76 @@ int parse_dpx_header(const std::uint8_t* header, std::int64_t file_bytes, DpxHea
     const std::uint64_t plain = h.row_bytes + padding;
     const std::uint64_t padded_end = data_offset + rows_before_last * padded + h.row_bytes;
     const std::uint64_t plain_end = data_offset + rows_before_last * plain + h.row_bytes;
-    h.row_stride = static_cast<std::size_t>(
-        padded_end <= static_cast<std::uint64_t>(file_bytes) ? padded : plain);
+    std::uint64_t length = static_cast<std::uint64_t>(file_bytes);
+    const std::uint32_t declared = dpx_be32(header + kDeclaredFileSize);
+    if (length < plain_end && declared != kUndefined32 && declared > length) length = declared;
+    h.row_stride =
+        static_cast<std::size_t>(padded_end <= length || plain_end > length ? padded : plain);
     // No DPX file is larger than its 32-bit size field can say.
     if (plain > kUndefined32 - 3 || plain_end > kUndefined32) return fail_with(why, kFailRowSize);
 
     *out = h;
     return 0;
+}
+
+namespace {
+
+// Text field `bytes` long at `at`: up to its terminator or its end, and only what
+// the file holds.
+void copy_text(const std::uint8_t* header, std::int64_t held, std::size_t at, std::size_t bytes,
+               char* out) {
+    std::size_t n = 0;
+    while (n < bytes && static_cast<std::int64_t>(at + n) < held && header[at + n] != 0) {
+        out[n] = static_cast<char>(header[at + n]);
+        ++n;
+    }
+    out[n] = '\0';
+}
+
+// Offsets of the descriptive fields (file information, image element 0, the
+// orientation, film and television headers).
+constexpr std::size_t kVersion = 8;
+constexpr std::size_t kFileName = 36;
+constexpr std::size_t kCreationTime = 136;
+constexpr std::size_t kCreator = 160;
+constexpr std::size_t kProject = 260;
+constexpr std::size_t kCopyright = 460;
+constexpr std::size_t kOrientation = 768;
+constexpr std::size_t kTransfer = 21;
+constexpr std::size_t kColorimetric = 22;
+constexpr std::size_t kInputDevice = 1556;
+constexpr std::size_t kFilmFrameRate = 1724;
+constexpr std::size_t kTimecode = 1920;
+constexpr std::size_t kUserBits = 1924;
+constexpr std::size_t kTvFrameRate = 1940;
+
+}  // namespace
+
+void parse_dpx_fields(const std::uint8_t* header, std::int64_t held, HeaderFields& out) {
+    const std::uint8_t* element = header + kElements;
+    out.present = true;
+    out.descriptor = element[kDescriptor];
+    out.transfer = element[kTransfer];
+    out.colorimetric = element[kColorimetric];
+    out.bit_size = element[kBitSize];
+    out.packing = dpx_be16(element + kPacking);
+    out.encoding = dpx_be16(element + kEncoding);
+    out.end_of_line_padding = dpx_be32(element + kEndOfLinePadding);
+    out.orientation = dpx_be16(header + kOrientation);
+    out.element_count = dpx_be16(header + kElementCount);
+    out.declared_file_size = dpx_be32(header + kDeclaredFileSize);
+    out.data_offset = dpx_be32(header + kDataOffset);
+    out.film_rate_bits = dpx_be32(header + kFilmFrameRate);
+    out.tv_rate_bits = dpx_be32(header + kTvFrameRate);
+    out.timecode = dpx_be32(header + kTimecode);
+    out.user_bits = dpx_be32(header + kUserBits);
+    copy_text(header, held, kVersion, 8, out.version);
+    copy_text(header, held, kFileName, 100, out.file_name);
+    copy_text(header, held, kCreationTime, 24, out.creation_time);
+    copy_text(header, held, kCreator, 100, out.creator);
+    copy_text(header, held, kProject, 200, out.project);
+    copy_text(header, held, kCopyright, 200, out.copyright);
+    copy_text(header, held, kInputDevice, 32, out.input_device);
 }
 
 int read_dpx_header(FileHandle file, DpxHeader* out, ReadFailure* why) {
@@ -164,7 +230,7 @@ int read_dpx_header(FileHandle file, DpxHeader* out, ReadFailure* why) {
     const std::int64_t held = file_read_at(file, header, sizeof header, 0);
     if (held < 4 || std::memcmp(header, "SDPX", 4) != 0)
         return fail_with(why, kFailNotBigEndianDpx);
-    if (held < static_cast<std::int64_t>(kSizeFieldsEnd)) return fail_with(why, kFailHeaderCut);
+    if (held < static_cast<std::int64_t>(kDpxSizeFieldsEnd)) return fail_with(why, kFailHeaderCut);
     std::memset(header + held, 0xFF, sizeof header - static_cast<std::size_t>(held));
     return parse_dpx_header(header, file_size(file), out, why);
 }

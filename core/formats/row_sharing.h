@@ -1,7 +1,7 @@
-// Row and column selection shared by the DPX and planar readers: which source
-// rows a decimated frame uses, where each lands in the bottom-up pixel buffer,
-// how reads of several rows at once are grouped, and how a frame's rows are
-// shared between two threads. Private to core/.
+// How the formats' decoders share out a frame's rows: which source rows a
+// decimated frame uses and where each lands in the bottom-up picture, how reads
+// of several rows at once are grouped, and how one frame's rows are shared
+// between the calling thread and the helper thread. Private to the formats.
 #pragma once
 
 #include <atomic>
@@ -11,44 +11,47 @@
 
 #include "color/bt2020.h"
 #include "core/cpu_features.h"
-#include "core/frame_store.h"
+#include "core/formats/format.h"
 #include "core/helper_thread.h"
 
-/// What one frame read writes: the source size, the shift, and the display rows
-/// and columns that both exist in the pixel buffer and have a source sample.
+/// What one frame decode writes: the source size, the shift, and the picture
+/// rows and columns that both exist in the target and have a source sample.
 struct FramePlan {
     std::int32_t width;
     std::int32_t height;
     std::int32_t shift;
-    /// Display rows 0 .. rows_out - 1 and columns 0 .. cols_out - 1 are written.
+    /// Picture rows 0 .. rows_out - 1 and columns 0 .. cols_out - 1 are written.
     std::int32_t rows_out;
     std::int32_t cols_out;
     std::uint8_t* pixels;
-    /// Bytes from one display row to the next.
+    /// Bytes from one picture row to the next.
     std::size_t display_stride;
 };
 
-/// Fills `plan` from the store. Returns -1 when there is no pixel buffer to write
-/// or the shift is outside 0..3.
-inline int plan_frame(const FrameStore& store, FramePlan& plan) {
-    if (!store.pixels || store.shift < 0 || store.shift > 3) return -1;
-    if (store.source_width <= 0 || store.source_height <= 0) return -1;
-    const std::int32_t dw = display_width(store) > 0 ? display_width(store) : 0;
-    const std::int32_t dh = display_height(store) > 0 ? display_height(store) : 0;
-    const std::int32_t f = 1 << store.shift;
+/// Plans a decode of a width x height source at `shift` into `target`.
+/// Returns -1 when there is no target to write, the shift is outside 0..3 or
+/// the size is not positive.
+inline int plan_frame(std::int32_t width, std::int32_t height, std::int32_t shift,
+                      const PixelTarget& target, FramePlan& plan) {
+    if (!target.pixels || shift < 0 || shift > 3) return -1;
+    if (width <= 0 || height <= 0) return -1;
+    const std::int32_t dw = target.width > 0 ? target.width : 0;
+    const std::int32_t dh = target.height > 0 ? target.height : 0;
+    if (target.stride < static_cast<std::size_t>(dw) * 4) return -1;
+    const std::int32_t f = 1 << shift;
     // Sampled columns are 0, f, 2f, ... < width; sampled rows (from the bottom)
     // likewise. When a size is not a multiple of f there is one sample more than
-    // the display holds: it is left out. A display larger than the source
+    // the picture holds: it is left out. A picture larger than the source
     // decimates to keeps its extra pixels as they were.
-    const std::int32_t cols = (store.source_width - 1) / f + 1;
-    const std::int32_t rows = (store.source_height - 1) / f + 1;
-    plan.width = store.source_width;
-    plan.height = store.source_height;
-    plan.shift = store.shift;
+    const std::int32_t cols = (width - 1) / f + 1;
+    const std::int32_t rows = (height - 1) / f + 1;
+    plan.width = width;
+    plan.height = height;
+    plan.shift = shift;
     plan.cols_out = cols < dw ? cols : dw;
     plan.rows_out = rows < dh ? rows : dh;
-    plan.pixels = store.pixels;
-    plan.display_stride = static_cast<std::size_t>(dw) * 4;
+    plan.pixels = target.pixels;
+    plan.display_stride = target.stride;
     return 0;
 }
 
@@ -123,13 +126,15 @@ struct FrameJob {
     std::atomic<std::int32_t> next{0};
 };
 
-/// Prepares `job` for reading a frame into the store: the plan, whether the frame
-/// is worth sharing with the helper thread (a read of `bytes_per_row` for each
-/// used row), and the buffers: halves of the read buffer when shared, the whole
-/// read buffer, or the row buffer when there is no read buffer. Returns -1 when
-/// there is no pixel buffer or row buffer to work with.
-int begin_frame(FrameJob& job, const FrameStore& store, const ConversionTables& tables,
-                std::size_t bytes_per_row);
+/// Prepares `job` for decoding a width x height frame into `target`: the plan,
+/// whether the frame is worth sharing with the helper thread (when the settings
+/// allow it: a read of `bytes_per_row` for each used row), and the buffers:
+/// halves of the read buffer when shared, the whole read buffer, or the row
+/// buffer when there is no read buffer. Returns -1 when there is no target or
+/// row buffer to work with.
+int begin_frame(FrameJob& job, std::int32_t width, std::int32_t height,
+                const DecodeSettings& settings, const PixelTarget& target,
+                const DecodeScratch& scratch, std::size_t bytes_per_row);
 
 /// Runs part(context, 0), and part(context, 1) on the helper thread when the
 /// frame is shared. `context` is the reader's job, which begins with its FrameJob.
