@@ -57,8 +57,9 @@ start() {
 }
 
 if [ $# -gt 0 ]; then
-    # The viewer joins its arguments into one path; hand it over whole.
-    start "$*"
+    # The viewer reads its options first and joins the words after them into
+    # one path, so a name with spaces may be given quoted or not.
+    start "$@"
 fi
 
 demo=${XDG_CACHE_HOME:-$HOME/.cache}/karvelin/demo
