@@ -7,21 +7,24 @@
 #include "core/helper_thread.h"
 #include "core/prefetch.h"
 #include "core/probe.h"
+#include "ui/status_info.h"
 
 namespace {
 
 /// Keeps the pan inside the picture: the area never shows beyond its right or
 /// bottom edge, and starts at the top-left when the picture fits.
 void clamp_pan(Window& win) {
-    const int most_x = display_width(win.viewer.store) - win.view_width;
-    const int most_y = display_height(win.viewer.store) - win.view_height;
+    const ShownPicture shown = window_picture(win);
+    const int most_x = shown.width - win.view_width;
+    const int most_y = shown.height - win.view_height;
     win.pan_x = std::max(0, std::min(win.pan_x, most_x));
     win.pan_y = std::max(0, std::min(win.pan_y, most_y));
 }
 
 void fit(Window& win) {
-    const int width = display_width(win.viewer.store);
-    const int height = display_height(win.viewer.store);
+    const ShownPicture shown = window_picture(win);
+    const int width = shown.width;
+    const int height = shown.height;
     // A picture of another size starts at its top-left corner.
     if (width != win.pan_width || height != win.pan_height) {
         win.pan_x = 0;
@@ -187,6 +190,25 @@ void window_created(Window& win) {
     fit(win);
 }
 
+ShownPicture window_picture(const Window& win) {
+    if (win.composed.pixels) return win.composed;
+    const FrameStore& store = win.viewer.store;
+    ShownPicture shown;
+    if (!store.pixels) return shown;
+    shown.pixels = store.pixels;
+    shown.width = display_width(store);
+    shown.height = display_height(store);
+    return shown;
+}
+
+void status_part_edges(int width, int info_width, int edges[kStatusParts]) {
+    const int info = info_width > 0 ? info_width : 0;
+    edges[0] = width - 250 - info;
+    edges[1] = width - 110 - info;
+    edges[2] = width - info;
+    edges[3] = width;
+}
+
 void status_text(const Window& win, int part, char* out, int capacity) {
     if (out == nullptr || capacity <= 0) return;
     const Sequence& seq = win.viewer.seq;
@@ -212,6 +234,9 @@ void status_text(const Window& win, int part, char* out, int capacity) {
                           step >= 1 ? "+" : "", step);
             break;
         }
+        case 3:
+            status_info_text(win, out, capacity);
+            break;
         default:
             out[0] = '\0';
             break;

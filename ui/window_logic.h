@@ -41,8 +41,16 @@ constexpr int kTimerMs = 16;
 constexpr const char* kMsgNoMemory = "Not enough memory to show the picture at this size!";
 
 /// Status bar parts: 0 file name (or the probe while the right button is held),
-/// 1 "Frame: n/N", 2 "Step: +k".
-constexpr int kStatusParts = 3;
+/// 1 "Frame: n/N", 2 "Step: +k", 3 what playback, comparison and the signal
+/// checks have to say (empty when nothing: the bar then looks as it always has).
+constexpr int kStatusParts = 4;
+
+/// Right edges of the status parts, in pixels from the left of a bar `width`
+/// wide whose fourth part needs `info_width` pixels (0 when it is empty): the
+/// first three keep the widths they have always had (edges at width - 250,
+/// width - 110 and the right end when the fourth is empty), and the fourth
+/// takes the right end.
+void status_part_edges(int width, int info_width, int edges[kStatusParts]);
 
 /// Stands for a stored value the probe could not read (the file vanished or
 /// changed). Windows status texts are in the ANSI code page, which may have no
@@ -52,6 +60,16 @@ constexpr const char* kProbeNoValue = "-";
 #else
 constexpr const char* kProbeNoValue = "\xE2\x80\x94";
 #endif
+
+/// The picture a front end shows: `width` x `height` pixels of 4 bytes (blue,
+/// green, red, unused), row 0 the bottom line, rows width * 4 bytes apart.
+/// Usually the display itself; a picture composed from it while comparing two
+/// sequences or marking pixels. Null pixels: nothing to show.
+struct ShownPicture {
+    const std::uint8_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+};
 
 /// What the window logic asks of a front end. Every member must be set; `context`
 /// is passed back unchanged.
@@ -114,14 +132,21 @@ struct Window {
     /// picture).
     bool probing = false;
     char probe_text[128] = {};
+    /// A picture composed from the display (comparison, warnings) that the
+    /// front end shows in its place while its pixels are set; owned by whoever
+    /// composed it.
+    ShownPicture composed;
 };
+
+/// The picture the front end draws: the composed one when there is one, else
+/// the display.
+ShownPicture window_picture(const Window& win);
 
 /// Start-up before the window exists: allocates the 960x540 display, builds the
 /// conversion tables and opens `command_line` (may be null or empty) when given,
 /// with the command line's `options` when given. Returns 0, or -1 when the
 /// display cannot be allocated (the caller exits with 1).
-int window_startup(Window& win, const char* command_line,
-                   const CommandLine* options = nullptr);
+int window_startup(Window& win, const char* command_line, const CommandLine* options = nullptr);
 
 /// After the front end created its window: fits it to the display.
 void window_created(Window& win);

@@ -163,7 +163,7 @@ TEST(StatusBar, PartsEndAtWidthMinus250AndMinus110AndTheFarRight) {
     HWND bar =
         CreateStatusWindowA(WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, "hoge", parent, kStatusBarId);
     ASSERT_NE(bar, nullptr);
-    layout_status_parts(bar);
+    layout_status_parts(bar, "");
     RECT r{};
     GetClientRect(bar, &r);
     int edges[4] = {};
@@ -171,5 +171,15 @@ TEST(StatusBar, PartsEndAtWidthMinus250AndMinus110AndTheFarRight) {
     EXPECT_EQ(edges[0], r.right - 250);
     EXPECT_EQ(edges[1], r.right - 110);
     EXPECT_EQ(edges[2], -1);
+    // A fourth part with a text takes the far right; the first three keep their widths.
+    layout_status_parts(bar, "23.98/23.976 fps, 0 dropped");
+    ASSERT_EQ(SendMessageA(bar, SB_GETPARTS, 4, reinterpret_cast<LPARAM>(edges)), 4);
+    EXPECT_EQ(edges[1] - edges[0], 140);
+    EXPECT_EQ(edges[2] - edges[1], 110);
+    EXPECT_LT(edges[2], r.right - 60);
+    EXPECT_EQ(edges[3], -1);
+    char text[64] = {};
+    SendMessageA(bar, SB_GETTEXTA, 3, reinterpret_cast<LPARAM>(text));
+    EXPECT_STREQ(text, "23.98/23.976 fps, 0 dropped");
     DestroyWindow(parent);
 }

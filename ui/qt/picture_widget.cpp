@@ -25,9 +25,9 @@ PictureWidget::PictureWidget(Window& win, QWidget* parent) : QWidget(parent), wi
 }
 
 void PictureWidget::paintEvent(QPaintEvent* event) {
-    const FrameStore& store = win_.viewer.store;
-    const int w = store.pixels ? display_width(store) : 0;
-    const int h = store.pixels ? display_height(store) : 0;
+    const ShownPicture shown = window_picture(win_);
+    const int w = shown.pixels ? shown.width : 0;
+    const int h = shown.pixels ? shown.height : 0;
     const qreal dpr = devicePixelRatioF();
     QPainter painter(this);
     if (!painter.isActive()) {
@@ -62,7 +62,7 @@ void PictureWidget::paintEvent(QPaintEvent* event) {
                                           QSize(static_cast<int>(std::ceil(width() * dpr)),
                                                 static_cast<int>(std::ceil(height() * dpr))));
                 FlipCopy copy;
-                copy.pixels = store.pixels;
+                copy.pixels = shown.pixels;
                 copy.width = w;
                 copy.height = h;
                 copy.target = target->bits();
@@ -84,7 +84,7 @@ void PictureWidget::paintEvent(QPaintEvent* event) {
             // Any other device: one image per row, each a plain blit at device scale.
             for (int row = pan_y; row < h; ++row) {
                 if ((row - pan_y) / dpr > event->rect().bottom() + 1) break;
-                QImage line(store.pixels + static_cast<std::size_t>(h - 1 - row) *
+                QImage line(shown.pixels + static_cast<std::size_t>(h - 1 - row) *
                                                static_cast<std::size_t>(w) * 4,
                             w, 1, static_cast<qsizetype>(w) * 4, QImage::Format_RGB32);
                 line.setDevicePixelRatio(dpr);
@@ -104,7 +104,7 @@ void PictureWidget::paintEvent(QPaintEvent* event) {
                                 all.bottom() - picture_rect.bottom() + 1),
                          kOutsideGray);
     painter.end();
-    // The paint handler refreshes the three status parts in order.
+    // The paint handler refreshes the status parts in order.
     window_paint_status(win_);
 }
 

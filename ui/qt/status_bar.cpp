@@ -13,15 +13,14 @@ PartStatusBar::PartStatusBar(QWidget* parent) : QStatusBar(parent) {
 }
 
 int PartStatusBar::part_right(int part) const {
-    const int w = width();
-    switch (part) {
-        case 0:
-            return std::max(0, w - 250);
-        case 1:
-            return std::max(0, w - 110);
-        default:
-            return w;
-    }
+    if (part < 0 || part >= kStatusParts) return width();
+    // The fourth part is as wide as its text needs, and takes no room when empty.
+    const int info = texts_[kStatusParts - 1].isEmpty()
+                         ? 0
+                         : fontMetrics().horizontalAdvance(texts_[kStatusParts - 1]) + 12;
+    int edges[kStatusParts];
+    status_part_edges(width(), info, edges);
+    return std::max(0, edges[part]);
 }
 
 void PartStatusBar::set_part(int part, const QString& text) {
@@ -38,7 +37,7 @@ void PartStatusBar::paintEvent(QPaintEvent*) {
         const int right = part_right(part);
         if (right <= left) continue;
         QRect box(left, 1, right - left - 2, height() - 2);
-        if (part < kStatusParts - 1) {
+        if (part < kStatusParts - 1 && right < width()) {
             // A sunken divider at the part's right edge.
             p.setPen(palette().color(QPalette::Dark));
             p.drawLine(right - 2, 3, right - 2, height() - 4);

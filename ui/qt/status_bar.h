@@ -1,4 +1,4 @@
-// The Qt main window's three-part status bar.
+// The Qt main window's status bar.
 #pragma once
 
 #include <QStatusBar>
@@ -7,11 +7,12 @@
 #include "ui/window_logic.h"
 
 /// A status bar with three parts whose right edges are w - 250, w - 110 and the
-/// far right, and a size grip.
+/// far right, and a size grip; a fourth part, as wide as its text, takes the far
+/// right when it has one (status_part_edges).
 class PartStatusBar : public QStatusBar {
   public:
     explicit PartStatusBar(QWidget* parent = nullptr);
-    /// Sets the text of part `part` (0..2) and redraws it when it changed.
+    /// Sets the text of part `part` (0..kStatusParts - 1) and redraws it when it changed.
     void set_part(int part, const QString& text);
     const QString& part_text(int part) const { return texts_[part]; }
     /// Right edge of part `part` in pixels from the bar's left edge.

@@ -7,6 +7,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "ui/win32/resource.h"
@@ -61,6 +62,13 @@ void repaint(void* context) {
 
 void set_status(void* context, int part, const char* text) {
     Win32App& app = app_of(context);
+    if (part == kStatusParts - 1) {
+        // The fourth part's width follows its text, so a new text lays the bar out again.
+        if (std::strcmp(app.info_text, text) == 0) return;
+        std::snprintf(app.info_text, sizeof app.info_text, "%s", text);
+        layout_status_parts(app.status, app.info_text);
+        return;
+    }
     SendMessageA(app.status, SB_SETTEXTA, static_cast<WPARAM>(part),
                  reinterpret_cast<LPARAM>(text));
 }
@@ -136,20 +144,25 @@ void error_box(void* context, const char* message, const char* caption) {
 void on_paint(Win32App& app) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(app.hwnd, &ps);
-    const FrameStore& store = app.win.viewer.store;
     const Window& win = app.win;
+    const ShownPicture shown = window_picture(win);
     // The part of the picture from the pan position that the picture area above
     // the status bar holds. After a failed allocation the display is 0x0 with no
     // pixels: nothing to draw.
-    const int dh = display_height(store);
-    const int w = std::min(win.view_width, display_width(store) - win.pan_x);
+    const int dh = shown.height;
+    const int w = std::min(win.view_width, shown.width - win.pan_x);
     const int h = std::min(win.view_height, dh - win.pan_y);
+    // The display's own header describes the display; a composed picture gets one
+    // of its own, alike but for the size.
+    BitmapInfo bitmap = win.viewer.store.bitmap;
+    bitmap.header.biWidth = shown.width;
+    bitmap.header.biHeight = shown.height;
     // A bottom-up bitmap's source rectangle is given by its lower-left corner,
     // counted from the bottom row.
-    if (store.pixels != nullptr && w > 0 && h > 0)
+    if (shown.pixels != nullptr && w > 0 && h > 0)
         SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(w), static_cast<DWORD>(h), win.pan_x,
-                          dh - win.pan_y - h, 0, static_cast<UINT>(dh), store.pixels,
-                          reinterpret_cast<const BITMAPINFO*>(&store.bitmap), DIB_RGB_COLORS);
+                          dh - win.pan_y - h, 0, static_cast<UINT>(dh), shown.pixels,
+                          reinterpret_cast<const BITMAPINFO*>(&bitmap), DIB_RGB_COLORS);
     window_paint_status(app.win);
     EndPaint(app.hwnd, &ps);
     if (app.watch && app.watch->painted) app.watch->painted(app);
@@ -251,12 +264,32 @@ HWND create_main_window(Win32App& app) {
                          nullptr, app.instance, &app);
 }
 
-void layout_status_parts(HWND status) {
+void layout_status_parts(HWND status, const char* info) {
     RECT r{};
     GetClientRect(status, &r);
     const int w = r.right - r.left;
-    int edges[kStatusParts] = {w - 250, w - 110, -1};
-    SendMessageA(status, SB_SETPARTS, kStatusParts, reinterpret_cast<LPARAM>(edges));
+    // The fourth part is as wide as its text, and takes no room when it is empty:
+    // the bar then has the three parts it has always had.
+    const int length = info ? static_cast<int>(std::strlen(info)) : 0;
+    int info_width = 0;
+    if (length > 0) {
+        HDC dc = GetDC(status);
+        const HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageA(status, WM_GETFONT, 0, 0));
+        const HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
+        SIZE size{};
+        GetTextExtentPoint32A(dc, info, length, &size);
+        if (old) SelectObject(dc, old);
+        ReleaseDC(status, dc);
+        info_width = size.cx + 12;
+    }
+    int edges[kStatusParts];
+    status_part_edges(w, info_width, edges);
+    const int parts = info_width > 0 ? kStatusParts : kStatusParts - 1;
+    edges[parts - 1] = -1;
+    SendMessageA(status, SB_SETPARTS, static_cast<WPARAM>(parts), reinterpret_cast<LPARAM>(edges));
+    if (parts == kStatusParts)
+        SendMessageA(status, SB_SETTEXTA, static_cast<WPARAM>(kStatusParts - 1),
+                     reinterpret_cast<LPARAM>(info));
 }
 
 LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -281,7 +314,7 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
             return 0;
         case WM_SIZE:
             SendMessageA(app->status, WM_SIZE, wparam, lparam);
-            layout_status_parts(app->status);
+            layout_status_parts(app->status, app->info_text);
             window_view_resized(app->win, LOWORD(lparam), HIWORD(lparam) - status_height(*app));
             return 0;
         case WM_LBUTTONDOWN:

@@ -40,6 +40,9 @@ struct Win32App {
     /// Where the left button last dragged the picture from (client coordinates).
     POINT drag_from{};
     bool dragging = false;
+    /// The fourth status part's text, kept here: the part exists only while it
+    /// has one.
+    char info_text[512] = {};
 };
 
 /// Fills app.win.front with the Win32 implementations and installs the message
@@ -84,5 +87,6 @@ struct FrameQuestion {
 /// WM_INITDIALOG): OK copies the typed text and ends with 1, Cancel ends with 0.
 INT_PTR CALLBACK goto_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam);
 
-/// Sets the status bar's three parts from its current width.
-void layout_status_parts(HWND status);
+/// Sets the status bar's parts from its current width: the three it has always
+/// had, and a fourth as wide as `info` at the far right when `info` is not empty.
+void layout_status_parts(HWND status, const char* info);
