@@ -40,8 +40,14 @@ constexpr int kTimerMs = 16;
 constexpr const char* kMsgNoMemory = "Not enough memory to show the picture at this size!";
 
 /// Status bar parts: 0 file name (or the probe while the right button is held),
-/// 1 "Frame: n/N", 2 "Step: +k".
+/// 1 "Frame: n/N", 2 "Step: +k". A frame that could not be read shows black,
+/// with part 0 giving its name and the reason, e.g. "clip_4.dpx: no such file".
 constexpr int kStatusParts = 3;
+
+/// Bytes the Go to Frame text may take, its NUL included: far more than any
+/// frame number needs, and less than either dialog's own limit, so that a text
+/// the dialog cut short never fits and is refused rather than read.
+constexpr int kFrameTextBytes = 256;
 
 /// Stands for a stored value the probe could not read (the file vanished or
 /// changed). Windows status texts are in the ANSI code page, which may have no
@@ -76,7 +82,9 @@ struct FrontEnd {
     void (*show_about)(void* context) = nullptr;
     /// Ask for a frame number in a small modal dialog showing `prompt`, its text
     /// starting as `text` (NUL-terminated, at most `capacity` bytes); on OK write
-    /// what was typed to `text` and return true; on Cancel false.
+    /// what was typed to `text` and return true; on Cancel false. Typed text that
+    /// does not fit in `capacity` bytes is written as an empty text, never cut
+    /// short into some other number.
     bool (*ask_frame)(void* context, const char* prompt, char* text, int capacity) = nullptr;
     /// Check or uncheck menu item `id`.
     void (*check_menu)(void* context, int id, bool checked) = nullptr;
@@ -113,6 +121,16 @@ struct Window {
     /// picture).
     bool probing = false;
     char probe_text[128] = {};
+    /// Where the probe was last asked for, in picture-area device pixels: every
+    /// frame shown while the button is held is probed there again.
+    int probe_x = 0;
+    int probe_y = 0;
+    /// Why the current frame could not be read, kReadOk while it shows. An
+    /// unreadable frame shows black, never the previous picture under its name.
+    ReadFailure unreadable = kReadOk;
+    /// Loads of the current frame that failed and showed it as unreadable (every
+    /// tick counts that shows one), for the playback figures.
+    int unreadable_frames = 0;
 };
 
 /// Start-up before the window exists: allocates the 960x540 display, builds the
@@ -160,7 +178,9 @@ void window_wheel(Window& win, int delta, bool horizontal);
 /// its top-left corner): status part 0 shows the source pixel under the cursor
 /// and the values its file stores, then the displayed 8-bit values, e.g.
 /// "x 1234 y 567  R 51234 G 40000 B 1234  (200 156 4)". One small read per call;
-/// values that cannot be read show as kProbeNoValue, without an error box.
+/// values that cannot be read show as kProbeNoValue, without an error box. Until
+/// the button is released every frame shown is probed again at (x, y); an
+/// unreadable frame has no values, and part 0 keeps its name and reason.
 void window_probe(Window& win, int x, int y);
 
 /// The right button was released: status part 0 shows the file name again.
