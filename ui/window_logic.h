@@ -128,8 +128,9 @@ struct Window {
     /// Why the current frame could not be read, kReadOk while it shows. An
     /// unreadable frame shows black, never the previous picture under its name.
     ReadFailure unreadable = kReadOk;
-    /// Loads of the current frame that failed and showed it as unreadable (every
-    /// tick counts that shows one), for the playback figures.
+    /// Failed loads of the current frame, each shown as unreadable (a tick that
+    /// loads the same unreadable frame again counts again), for the playback
+    /// figures beside the dropped frames.
     int unreadable_frames = 0;
 };
 
