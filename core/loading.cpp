@@ -57,7 +57,7 @@ bool display_matches_source(const FrameStore& store) {
            (store.source_height >> store.shift) == display_height(store);
 }
 
-int complete_size_change(Viewer& viewer, bool* display_changed) {
+int complete_size_change(Viewer& viewer, bool* display_changed, ReadFailure* why) {
     FrameStore& store = viewer.store;
     bool changed = false;
     int result = 0;
@@ -70,43 +70,43 @@ int complete_size_change(Viewer& viewer, bool* display_changed) {
             changed = true;
             reallocated = true;
             if (reallocate_display(store) != 0) {
-                result = -1;
+                result = fail_with(why, kFailNoDisplay);
                 break;
             }
         }
         // Even when the new size decimates to the display already there, the frame
         // now named in the current path has not been drawn yet.
         if (!store.size_recorded && !reallocated) break;
-        result = load_current_frame(viewer);
+        result = load_current_frame(viewer, why);
         if (!store.size_recorded) break;
         // Recorded yet another size: the frame is still unread.
-        result = -1;
+        result = fail_with(why, kFailSizeChanging);
     }
     // A size recorded by the last attempt must not outlive this call with a display
     // of another size, or the next frame of that size would be read into it.
     if (store.size_recorded && !display_matches_source(store)) {
         changed = true;
-        if (reallocate_display(store) != 0) result = -1;
+        if (reallocate_display(store) != 0) result = fail_with(why, kFailNoDisplay);
     }
     store.size_recorded = 0;
     if (display_changed) *display_changed = changed;
     return result;
 }
 
-int load_frame_checked(Viewer& viewer, bool* display_changed) {
+int load_frame_checked(Viewer& viewer, bool* display_changed, ReadFailure* why) {
     bool changed = false;
     int result = 0;
     // A shift chosen since the last load (or a display lost to a failed
     // allocation) is put right before any pixel is written.
     if (!display_matches_source(viewer.store)) {
         changed = true;
-        if (reallocate_display(viewer.store) != 0) result = -1;
+        if (reallocate_display(viewer.store) != 0) result = fail_with(why, kFailNoDisplay);
     }
     if (result == 0) {
-        result = load_current_frame(viewer);
+        result = load_current_frame(viewer, why);
         if (result == 0 && viewer.store.size_recorded) {
             bool reallocated = false;
-            result = complete_size_change(viewer, &reallocated);
+            result = complete_size_change(viewer, &reallocated, why);
             changed = changed || reallocated;
         }
     }

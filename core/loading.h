@@ -46,12 +46,12 @@ bool display_matches_source(const FrameStore& store);
 /// Finishes a load whose reader may have recorded a new size: reallocates the
 /// display when the decimated size changed (setting *display_changed) and reads
 /// the frame again whenever a size was recorded. Returns that read's result, or 0
-/// when nothing had to be done.
-int complete_size_change(Viewer& viewer, bool* display_changed);
+/// when nothing had to be done; on -1 says why in *why when given.
+int complete_size_change(Viewer& viewer, bool* display_changed, ReadFailure* why = nullptr);
 
 /// Loads the current frame so that it is never read with a source size other than
 /// the one the display was allocated for: when the reader records a new size the
 /// display is reallocated if the decimated size changed, and the frame is read
 /// again. Sets *display_changed when the window must be refitted. Returns the
-/// final read's result.
-int load_frame_checked(Viewer& viewer, bool* display_changed);
+/// final read's result; on -1 says why in *why when given.
+int load_frame_checked(Viewer& viewer, bool* display_changed, ReadFailure* why = nullptr);

@@ -50,6 +50,8 @@ const char* read_failure_text(ReadFailure failure) {
             return "frame number out of range";
         case kFailNoDisplay:
             return "no display memory to read into";
+        case kFailSizeChanging:
+            return "frame size changed while it was read";
     }
     return "unknown failure";
 }

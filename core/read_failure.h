@@ -29,6 +29,7 @@ enum ReadFailure {
     kFailNameTooLong,
     kFailFrameOutOfRange,
     kFailNoDisplay,
+    kFailSizeChanging,
 };
 
 /// The reason as the viewer writes it: "no such file", "layout not supported:

@@ -11,14 +11,19 @@
 
 namespace {
 
-/// Keeps the pan inside the picture: the area never shows beyond its right or
-/// bottom edge, and starts at the top-left when the picture fits.
-void clamp_pan(Window& win) {
+/// Moves the pan to (x, y), kept inside the picture: the area never shows beyond
+/// its right or bottom edge, and starts at the top-left when the picture fits.
+/// Wide enough for a drag of any size from any pan.
+void set_pan(Window& win, long long x, long long y) {
     const ShownPicture shown = window_picture(win);
-    const int most_x = shown.width - win.view_width;
-    const int most_y = shown.height - win.view_height;
-    win.pan_x = std::max(0, std::min(win.pan_x, most_x));
-    win.pan_y = std::max(0, std::min(win.pan_y, most_y));
+    const long long most_x = static_cast<long long>(shown.width) - win.view_width;
+    const long long most_y = static_cast<long long>(shown.height) - win.view_height;
+    win.pan_x = static_cast<int>(std::max(0LL, std::min(x, most_x)));
+    win.pan_y = static_cast<int>(std::max(0LL, std::min(y, most_y)));
+}
+
+void clamp_pan(Window& win) {
+    set_pan(win, win.pan_x, win.pan_y);
 }
 
 void fit(Window& win) {
@@ -83,18 +88,51 @@ void recover_from_allocation_failure(Window& win) {
     tell_display_lost(win);
 }
 
+/// Takes the result of a load of the current frame. A frame that could not be
+/// read must not leave the previous picture under its name: the picture goes
+/// black and status part 0 gives the reason. Returns true when it was read.
+/// With no sequence open (one that failed to open) there is no frame to call
+/// unreadable, and the previous picture stays.
+bool settle_load(Window& win, int result, ReadFailure why) {
+    if (result == 0 || win.viewer.seq.frame_count <= 0) {
+        win.unreadable = kReadOk;
+        return true;
+    }
+    FrameStore& store = win.viewer.store;
+    if (store.pixels != nullptr)
+        std::memset(store.pixels, 0,
+                    static_cast<std::size_t>(display_width(store)) *
+                        static_cast<std::size_t>(display_height(store)) * 4);
+    win.unreadable = why != kReadOk ? why : kFailCannotOpen;
+    ++win.unreadable_frames;
+    return false;
+}
+
+void probe_at(Window& win, int x, int y);
+
+/// A newly shown frame while the right button is held: the probe reads its
+/// values where the cursor rests, or it would go on showing the last frame's.
+void refresh_probe(Window& win) {
+    if (win.probing) probe_at(win, win.probe_x, win.probe_y);
+}
+
 /// Reads the current frame so that it is never drawn at a size other than the
 /// display's (see load_frame_checked), refits the window when the display size
 /// changed on the way, and repaints: what a tick, the Color menu and the frame
-/// keys do.
-void load_and_show(Window& win) {
+/// keys do. Returns false when the frame could not be read.
+bool load_and_show(Window& win) {
     bool changed = false;
-    load_frame_checked(win.viewer, &changed);
+    ReadFailure why = kReadOk;
+    const int result = load_frame_checked(win.viewer, &changed, &why);
+    // Settled first: the box a lost display raises paints this frame's state.
+    const bool shown = settle_load(win, result, why);
     if (changed) {
         recover_from_allocation_failure(win);
         fit(win);
     }
+    refresh_probe(win);
     repaint(win);
+    return shown;
 }
 
 /// Reallocates the display for the current source size and shift, refits the
@@ -120,7 +158,9 @@ void resize_path(Window& win) {
 void open_path(Window& win) {
     open_sequence(win.viewer);
     bool changed = false;
-    complete_size_change(win.viewer, &changed);
+    ReadFailure why = kReadOk;
+    settle_load(win, complete_size_change(win.viewer, &changed, &why), why);
+    refresh_probe(win);
     if (changed) {
         recover_from_allocation_failure(win);
         fit(win);
@@ -170,13 +210,15 @@ int window_startup(Window& win, const char* command_line, const CommandLine* opt
         if (take_path(win, path, length)) {
             open_sequence(viewer);
             bool changed = false;
-            complete_size_change(viewer, &changed);
+            ReadFailure why = kReadOk;
+            int result = complete_size_change(viewer, &changed, &why);
             // No window yet: the fit follows when it is created. A display too large
             // for memory falls back to a smaller size before the window exists.
             if (viewer.store.pixels == nullptr) {
-                if (shrink_until_allocated(viewer.store)) load_current_frame(viewer);
+                if (shrink_until_allocated(viewer.store)) result = load_current_frame(viewer, &why);
                 tell_display_lost(win);
             }
+            settle_load(win, result, why);
         }
     }
     build_conversion_tables(viewer.tables);
@@ -216,6 +258,15 @@ void status_text(const Window& win, int part, char* out, int capacity) {
         case 0: {
             if (win.probing && win.probe_text[0] != '\0') {
                 std::snprintf(out, static_cast<std::size_t>(capacity), "%s", win.probe_text);
+                break;
+            }
+            // Named from the list: the current path may still hold the last name
+            // read when this frame's would not fit in it.
+            if (win.unreadable != kReadOk && seq.frame_list != nullptr && seq.current_frame >= 0 &&
+                seq.current_frame < seq.frame_count) {
+                std::snprintf(out, static_cast<std::size_t>(capacity), "%s: %s",
+                              frame_name(seq, seq.current_frame),
+                              read_failure_text(win.unreadable));
                 break;
             }
             int slot = seq.name_slot;
@@ -282,10 +333,11 @@ int frame_for_key(const Sequence& seq, int virtual_key) {
     }
 }
 
-/// Shows frame `frame` of the open sequence.
+/// Shows frame `frame` of the open sequence, or beeps when it cannot be read:
+/// the user asked for that frame.
 void show_frame(Window& win, int frame) {
     win.viewer.seq.current_frame = frame;
-    load_and_show(win);
+    if (!load_and_show(win)) win.front.beep(win.front.context);
 }
 
 void key(Window& win, int virtual_key) {
@@ -331,7 +383,7 @@ void go_to_frame(Window& win) {
     const int last = viewer.seq.frame_count - 1;
     char prompt[64];
     std::snprintf(prompt, sizeof prompt, "Frame number (0 to %d):", last);
-    char text[32];
+    char text[kFrameTextBytes];
     std::snprintf(text, sizeof text, "%d", static_cast<int>(viewer.seq.current_frame));
     if (!win.front.ask_frame(win.front.context, prompt, text, sizeof text)) return;
     text[sizeof text - 1] = '\0';
@@ -441,9 +493,7 @@ void window_view_resized(Window& win, int width, int height) {
 void window_drag(Window& win, int dx, int dy) {
     const int x = win.pan_x;
     const int y = win.pan_y;
-    win.pan_x -= dx;
-    win.pan_y -= dy;
-    clamp_pan(win);
+    set_pan(win, static_cast<long long>(x) - dx, static_cast<long long>(y) - dy);
     if (win.pan_x != x || win.pan_y != y) repaint(win);
 }
 
@@ -455,19 +505,27 @@ void window_wheel(Window& win, int delta, bool horizontal) {
         window_drag(win, 0, by);
 }
 
-void window_probe(Window& win, int x, int y) {
+namespace {
+
+/// Writes the probe text for (x, y) of the picture area, without a repaint.
+void probe_at(Window& win, int x, int y) {
     const Viewer& viewer = win.viewer;
     const FrameStore& store = viewer.store;
     win.probing = true;
+    win.probe_x = x;
+    win.probe_y = y;
     win.probe_text[0] = '\0';
-    const int display_x = x + win.pan_x;
-    const int display_y = y + win.pan_y;
     std::int32_t source_x = 0;
     std::int32_t source_y = 0;
-    // Off the picture, or nothing open: the file name stays.
-    if (viewer.seq.frame_count > 0 && store.pixels != nullptr && x >= 0 && y >= 0 &&
-        x < win.view_width && y < win.view_height &&
-        display_to_source(store, display_x, display_y, &source_x, &source_y) == 0) {
+    // Off the picture, nothing open, or a frame that could not be read (its black
+    // picture shows no stored values): the file name stays.
+    const bool over_picture = viewer.seq.frame_count > 0 && store.pixels != nullptr &&
+                              win.unreadable == kReadOk && x >= 0 && y >= 0 && x < win.view_width &&
+                              y < win.view_height;
+    // Inside the area the pan keeps these inside the picture.
+    const int display_x = over_picture ? x + win.pan_x : 0;
+    const int display_y = over_picture ? y + win.pan_y : 0;
+    if (over_picture && display_to_source(store, display_x, display_y, &source_x, &source_y) == 0) {
         const std::uint8_t* shown =
             store.pixels + (static_cast<std::size_t>(display_height(store) - 1 - display_y) *
                                 static_cast<std::size_t>(display_width(store)) +
@@ -486,6 +544,12 @@ void window_probe(Window& win, int x, int y) {
                       static_cast<int>(source_x), static_cast<int>(source_y), values, shown[2],
                       shown[1], shown[0]);
     }
+}
+
+}  // namespace
+
+void window_probe(Window& win, int x, int y) {
+    probe_at(win, x, y);
     set_status_part(win, 0);
 }
 

@@ -43,6 +43,8 @@ constexpr const char* kMsgNoMemory = "Not enough memory to show the picture at t
 /// Status bar parts: 0 file name (or the probe while the right button is held),
 /// 1 "Frame: n/N", 2 "Step: +k", 3 what playback, comparison and the signal
 /// checks have to say (empty when nothing: the bar then looks as it always has).
+/// A frame that could not be read shows black, with part 0 giving its name and
+/// the reason, e.g. "clip_4.dpx: no such file".
 constexpr int kStatusParts = 4;
 
 /// Right edges of the status parts, in pixels from the left of a bar `width`
@@ -51,6 +53,11 @@ constexpr int kStatusParts = 4;
 /// width - 110 and the right end when the fourth is empty), and the fourth
 /// takes the right end.
 void status_part_edges(int width, int info_width, int edges[kStatusParts]);
+
+/// Bytes the Go to Frame text may take, its NUL included: far more than any
+/// frame number needs, and less than either dialog's own limit, so that a text
+/// the dialog cut short never fits and is refused rather than read.
+constexpr int kFrameTextBytes = 256;
 
 /// Stands for a stored value the probe could not read (the file vanished or
 /// changed). Windows status texts are in the ANSI code page, which may have no
@@ -95,7 +102,9 @@ struct FrontEnd {
     void (*show_about)(void* context) = nullptr;
     /// Ask for a frame number in a small modal dialog showing `prompt`, its text
     /// starting as `text` (NUL-terminated, at most `capacity` bytes); on OK write
-    /// what was typed to `text` and return true; on Cancel false.
+    /// what was typed to `text` and return true; on Cancel false. Typed text that
+    /// does not fit in `capacity` bytes is written as an empty text, never cut
+    /// short into some other number.
     bool (*ask_frame)(void* context, const char* prompt, char* text, int capacity) = nullptr;
     /// Check or uncheck menu item `id`.
     void (*check_menu)(void* context, int id, bool checked) = nullptr;
@@ -136,6 +145,17 @@ struct Window {
     /// front end shows in its place while its pixels are set; owned by whoever
     /// composed it.
     ShownPicture composed;
+    /// Where the probe was last asked for, in picture-area device pixels: every
+    /// frame shown while the button is held is probed there again.
+    int probe_x = 0;
+    int probe_y = 0;
+    /// Why the current frame could not be read, kReadOk while it shows. An
+    /// unreadable frame shows black, never the previous picture under its name.
+    ReadFailure unreadable = kReadOk;
+    /// Failed loads of the current frame, each shown as unreadable (a tick that
+    /// loads the same unreadable frame again counts again), for the playback
+    /// figures beside the dropped frames.
+    int unreadable_frames = 0;
 };
 
 /// The picture the front end draws: the composed one when there is one, else
@@ -188,7 +208,9 @@ void window_wheel(Window& win, int delta, bool horizontal);
 /// its top-left corner): status part 0 shows the source pixel under the cursor
 /// and the values its file stores, then the displayed 8-bit values, e.g.
 /// "x 1234 y 567  R 51234 G 40000 B 1234  (200 156 4)". One small read per call;
-/// values that cannot be read show as kProbeNoValue, without an error box.
+/// values that cannot be read show as kProbeNoValue, without an error box. Until
+/// the button is released every frame shown is probed again at (x, y); an
+/// unreadable frame has no values, and part 0 keeps its name and reason.
 void window_probe(Window& win, int x, int y);
 
 /// The right button was released: status part 0 shows the file name again.

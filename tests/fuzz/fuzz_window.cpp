@@ -10,7 +10,8 @@
 //    check follows the convert flag;
 //  - the header describes a pixel buffer of the source size at the shift, and
 //    the picture area was last fitted to it;
-//  - the three status texts are what the state says;
+//  - the three status texts are what the state says, and a frame that could not
+//    be read shows black;
 //  - the picture area is the fitted size as far as the screen holds it, and the
 //    pan keeps it inside the picture.
 // Each input starts from the same files, so a failing input replays exactly.
@@ -212,6 +213,16 @@ void change_file(std::uint8_t arg) {
     }
 }
 
+/// Status part 0 as the state says, when the probe does not replace it: the
+/// file name, or for a frame that could not be read its name and the reason.
+std::string name_part(const Window& win) {
+    const Sequence& seq = win.viewer.seq;
+    if (win.unreadable != kReadOk && seq.frame_count > 0)
+        return std::string(frame_name(seq, seq.current_frame)) + ": " +
+               read_failure_text(win.unreadable);
+    return seq.current_path + seq.name_slot;
+}
+
 void check_state(const Window& win, const Front& f) {
     const Viewer& v = win.viewer;
     FUZZ_CHECK(v.play.step >= -kMaxStep && v.play.step <= kMaxStep);
@@ -243,11 +254,14 @@ void check_state(const Window& win, const Front& f) {
         (void)last;
         // Byte 3 of a pixel is never written: it stays as allocated.
         for (std::size_t i = 3; i < bytes; i += 4 * 97) FUZZ_CHECK(v.store.pixels[i] == 0);
+        // A frame that could not be read shows nothing of the one before.
+        if (win.unreadable != kReadOk && v.seq.frame_count > 0)
+            for (std::size_t i = 0; i < bytes; ++i) FUZZ_CHECK(v.store.pixels[i] == 0);
     }
 
     char want[kPathMax + 32];
     FUZZ_CHECK(v.seq.name_slot >= 0 && v.seq.name_slot < kPathMax);
-    FUZZ_CHECK(f.status[0] == v.seq.current_path + v.seq.name_slot);
+    FUZZ_CHECK(f.status[0] == name_part(win));
     std::snprintf(want, sizeof want, "Frame: %d/%d", v.seq.current_frame, v.seq.frame_count);
     FUZZ_CHECK(f.status[1] == want);
     std::snprintf(want, sizeof want, "Step: %s%d", v.play.step > 0 ? "+" : "", v.play.step);
@@ -371,9 +385,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                             // Held over a pixel (some off the picture area), then released.
                             window_probe(win, by + 8, (by + 16) / 3);
                             const std::string& shown = f.status[0];
-                            FUZZ_CHECK(shown ==
-                                           win.viewer.seq.current_path + win.viewer.seq.name_slot ||
-                                       shown.compare(0, 2, "x ") == 0);
+                            FUZZ_CHECK(shown == name_part(win) || shown.compare(0, 2, "x ") == 0);
                             window_probe_end(win);
                             break;
                         }

@@ -205,6 +205,14 @@ class QtFrontEndTest : public QObject {
         QTest::keyClick(f.main, Qt::Key_G, Qt::ControlModifier);
         QCOMPARE(prompt, QStringLiteral("Frame number (0 to 2):"));
         QCOMPARE(f.main->status()->part_text(1), QStringLiteral("Frame: 2/3"));
+        // Read whole: long, or refused when longer than any frame number needs.
+        for (const int zeros : {32, kFrameTextBytes}) {
+            f.main->ask_frame = [zeros](const QString&, const QString&) -> std::optional<QString> {
+                return QString(zeros, u'0') + QString::number(zeros == 32 ? 1 : 2);
+            };
+            QTest::keyClick(f.main, Qt::Key_G, Qt::ControlModifier);
+            QCOMPARE(f.main->status()->part_text(1), QStringLiteral("Frame: 1/3"));
+        }
         QVERIFY(!f.main->quit_requested);
         QTest::keyClick(f.main, Qt::Key_Q, Qt::ShiftModifier);
         QVERIFY(f.main->quit_requested);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -109,7 +110,10 @@ void install(Window& win, FakeFront& f) {
         f.frame_start = text;
         run_box_loop(f);
         if (f.frame_answer_cancel) return false;
-        std::snprintf(text, static_cast<std::size_t>(capacity), "%s", f.frame_answer.c_str());
+        // As the real dialogs do: a text that does not fit is refused whole.
+        const bool fits = f.frame_answer.size() < static_cast<std::size_t>(capacity);
+        std::snprintf(text, static_cast<std::size_t>(capacity), "%s",
+                      fits ? f.frame_answer.c_str() : "");
         return true;
     };
     win.front.check_menu = [](void* c, int id, bool on) { fake(c).checked[id] = on; };
@@ -584,6 +588,68 @@ TEST_F(WindowLogic, GoToFramePausesAndShowsATypedFrameOrBeepsAndChangesNothing) 
     front.frame_answer = "0";
     window_command(win, kCmdGoToFrame);
     EXPECT_EQ(frame_shown(win), 0);
+    // All that was typed is read, beyond 31 characters too.
+    front.frame_answer = std::string(32, '0') + "3";
+    window_command(win, kCmdGoToFrame);
+    front.frame_answer = "4" + std::string(30, ' ') + "x";
+    window_command(win, kCmdGoToFrame);
+    EXPECT_EQ(frame_shown(win), 3);
+    EXPECT_EQ(front.beeps, beeps + 9);
+}
+
+// A frame that cannot be read never leaves the previous picture under its name.
+TEST_F(WindowLogic, AFrameThatCannotBeReadShowsBlackWithItsNameAndWhy) {
+    const auto black = [&] {
+        const FrameStore& s = win.viewer.store;
+        const std::size_t bytes =
+            static_cast<std::size_t>(display_width(s)) * display_height(s) * 4;
+        return std::all_of(s.pixels, s.pixels + bytes, [](std::uint8_t b) { return b == 0; });
+    };
+    make_five_frames(dir);
+    ASSERT_EQ(make_folder(dir.file("nav_5.dpx")), 0);  // joins the sequence as frame 5
+    start(dir.file("nav_2.dpx").c_str());
+    ASSERT_EQ(std::remove(dir.file("nav_4.dpx").c_str()), 0);
+    ASSERT_EQ(write_file(dir.file("nav_3.dpx"), std::vector<std::uint8_t>(7, 'x')), 0);
+    window_key(win, kKeyEnd);
+    EXPECT_EQ(front.status[0], "nav_5.dpx: not a regular file");
+    EXPECT_TRUE(black());
+    front.frame_answer = "4";
+    window_command(win, kCmdGoToFrame);
+    EXPECT_EQ(front.status[0], "nav_4.dpx: no such file");
+    EXPECT_EQ(front.status[1], "Frame: 4/6");
+    window_key(win, kKeyPageUp);
+    EXPECT_EQ(front.status[0], "nav_3.dpx: not a big-endian DPX file");
+    EXPECT_TRUE(black());
+    EXPECT_EQ(front.beeps, 3);
+    // Played from frame 2: the same three pass without a box or a beep, then
+    // frame 0 shows under its own name.
+    window_key(win, kKeyComma);
+    window_key(win, kKeyRight);
+    for (int tick = 0; tick < 3; ++tick) window_tick(win);
+    EXPECT_TRUE(black());
+    window_tick(win);
+    EXPECT_EQ(front.status[0], "nav_0.dpx");
+    EXPECT_EQ(frame_shown(win), 0);
+    EXPECT_EQ(front.beeps, 3);
+    EXPECT_TRUE(front.errors.empty());
+    EXPECT_EQ(win.unreadable_frames, 6);
+}
+
+TEST_F(WindowLogic, ProbeHeldStillIsReadAgainForEveryFrameShown) {
+    start(make_five_frames(dir).c_str());
+    // The frame whose stored red the probe shows.
+    const auto probed_frame = [&] {
+        unsigned red = 0;
+        if (std::sscanf(front.status[0].c_str(), "x %*d y %*d R %u", &red) != 1) return -1;
+        return static_cast<int>(((red >> 8) - 0x10) / 0x20);
+    };
+    window_probe(win, 3, 2);
+    EXPECT_EQ(probed_frame(), 2);
+    window_key(win, kKeyEnd);
+    EXPECT_EQ(probed_frame(), 4);
+    window_key(win, kKeyRight);
+    window_tick(win);
+    EXPECT_EQ(probed_frame(), 0);
 }
 
 TEST_F(WindowLogic, APictureLargerThanTheScreenPansWithinItsEdges) {
@@ -603,6 +669,9 @@ TEST_F(WindowLogic, APictureLargerThanTheScreenPansWithinItsEdges) {
     EXPECT_EQ(front.repaints, repaints + 2);
     window_drag(win, -1, -1);
     EXPECT_EQ(front.repaints, repaints + 2) << "at the edge nothing moves or repaints";
+    window_drag(win, INT_MIN, INT_MIN);
+    window_wheel(win, INT_MIN, true);
+    EXPECT_EQ(pan(), (std::vector<int>{64 - 40, 32 - 20})) << "no overflow past the edge";
     window_wheel(win, 120, false);  // one notch away from the user: up
     EXPECT_EQ(pan(), (std::vector<int>{24, 0}));
     window_wheel(win, -60, true);  // half a notch towards the user, with Shift: right

@@ -230,6 +230,11 @@ TEST_F(MainWindow, FrameKeysAndGoToFrameShowTheFrameAndPause) {
     EXPECT_EQ(status(1), "Frame: 0/4");
     go_to(hwnd, " 3");
     EXPECT_EQ(status(1), "Frame: 3/4");
+    // Read whole: long, or refused when longer than any frame number needs.
+    go_to(hwnd, std::string(32, '0') + "1");
+    EXPECT_EQ(status(1), "Frame: 1/4");
+    go_to(hwnd, std::string(kFrameTextBytes, '0') + "2");
+    EXPECT_EQ(status(1), "Frame: 1/4");
     EXPECT_TRUE(g_errors.empty());
 }
 

@@ -173,8 +173,11 @@ void MainWindow::install_front_end() {
         const std::optional<QString> typed =
             main_of(c).ask_frame(QString::fromLatin1(prompt), QString::fromLatin1(text));
         if (!typed) return false;
-        // The window logic takes digits only and refuses anything else.
-        std::snprintf(text, static_cast<std::size_t>(capacity), "%s", typed->toUtf8().constData());
+        // The window logic takes digits only and refuses anything else; a text
+        // too long for it is refused whole, not cut into another number.
+        const QByteArray bytes = typed->toUtf8();
+        std::snprintf(text, static_cast<std::size_t>(capacity), "%s",
+                      bytes.size() < capacity ? bytes.constData() : "");
         return true;
     };
     f.check_menu = [](void* c, int id, bool on) {

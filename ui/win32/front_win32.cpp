@@ -391,7 +391,11 @@ INT_PTR CALLBACK goto_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM l
     if (LOWORD(wparam) == IDOK) {
         const auto* question =
             reinterpret_cast<const FrameQuestion*>(GetWindowLongPtrA(dialog, DWLP_USER));
-        GetDlgItemTextA(dialog, IDC_GOTO_FRAME, question->text, question->capacity);
+        // Never cut short: the start of a longer text could read as another number.
+        if (GetWindowTextLengthA(GetDlgItem(dialog, IDC_GOTO_FRAME)) < question->capacity)
+            GetDlgItemTextA(dialog, IDC_GOTO_FRAME, question->text, question->capacity);
+        else if (question->capacity > 0)
+            question->text[0] = '\0';
         EndDialog(dialog, 1);
         return TRUE;
     }

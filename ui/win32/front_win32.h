@@ -84,7 +84,8 @@ struct FrameQuestion {
 };
 
 /// The Go to Frame dialog's procedure (its FrameQuestion comes with
-/// WM_INITDIALOG): OK copies the typed text and ends with 1, Cancel ends with 0.
+/// WM_INITDIALOG): OK copies the typed text (empty when it does not fit in the
+/// capacity) and ends with 1, Cancel ends with 0.
 INT_PTR CALLBACK goto_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam);
 
 /// Sets the status bar's parts from its current width: the three it has always
