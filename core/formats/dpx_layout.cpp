@@ -78,6 +78,30 @@ int coding_of(std::uint8_t bit_size, std::uint32_t packing, DpxCoding* coding, R
     return 0;
 }
 
+// Bytes from one row to the next. SMPTE 268M ends every row on a 32-bit word,
+// but some writers leave the padding out of 8-, 12- and 16-bit rows: rows are
+// padded when the file is long enough to hold padded rows, else not. A file too
+// short for either (cut short, or still being written) is measured by the size
+// its header declares, and without one taken to follow the standard, so that
+// the rows it does hold show as they are. -1 for rows no DPX file can hold: none
+// is larger than its 32-bit size field can say.
+int choose_row_stride(const std::uint8_t* header, const std::uint8_t* element,
+                      std::int64_t file_bytes, DpxHeader& h) {
+    std::uint64_t padding = dpx_be32(element + kEndOfLinePadding);
+    if (padding == kUndefined32) padding = 0;
+    const std::uint64_t rows_before_last = static_cast<std::uint64_t>(h.height) - 1;
+    const std::uint64_t padded = (h.row_bytes + 3) / 4 * 4 + padding;
+    const std::uint64_t plain = h.row_bytes + padding;
+    const std::uint64_t padded_end = h.data_offset + rows_before_last * padded + h.row_bytes;
+    const std::uint64_t plain_end = h.data_offset + rows_before_last * plain + h.row_bytes;
+    std::uint64_t length = static_cast<std::uint64_t>(file_bytes);
+    const std::uint32_t declared = dpx_be32(header + kDeclaredFileSize);
+    if (length < plain_end && declared != kUndefined32 && declared > length) length = declared;
+    h.row_stride =
+        static_cast<std::size_t>(padded_end <= length || plain_end > length ? padded : plain);
+    return plain > kUndefined32 - 3 || plain_end > kUndefined32 ? -1 : 0;
+}
+
 }  // namespace
 
 int parse_dpx_header(const std::uint8_t* header, std::int64_t file_bytes, DpxHeader* out,
@@ -135,28 +159,9 @@ int parse_dpx_header(const std::uint8_t* header, std::int64_t file_bytes, DpxHea
             return fail_with(why, kFailMixedElements);
     }
 
-    // SMPTE 268M ends every row on a 32-bit word, but some writers leave the
-    // padding out of 8-, 12- and 16-bit rows: rows are padded when the file is
-    // long enough to hold padded rows, else not. A file too short for either (cut
-    // short, or still being written) is measured by the size its header
-    // declares, and without one taken to follow the standard, so that the rows
-    // it does hold show as they are.
     const std::uint64_t samples = static_cast<std::uint64_t>(width) * h.components;
     h.row_bytes = row_bytes_of(h.coding, samples);
-    std::uint64_t padding = dpx_be32(element + kEndOfLinePadding);
-    if (padding == kUndefined32) padding = 0;
-    const std::uint64_t rows_before_last = static_cast<std::uint64_t>(height) - 1;
-    const std::uint64_t padded = (h.row_bytes + 3) / 4 * 4 + padding;
-    const std::uint64_t plain = h.row_bytes + padding;
-    const std::uint64_t padded_end = data_offset + rows_before_last * padded + h.row_bytes;
-    const std::uint64_t plain_end = data_offset + rows_before_last * plain + h.row_bytes;
-    std::uint64_t length = static_cast<std::uint64_t>(file_bytes);
-    const std::uint32_t declared = dpx_be32(header + kDeclaredFileSize);
-    if (length < plain_end && declared != kUndefined32 && declared > length) length = declared;
-    h.row_stride =
-        static_cast<std::size_t>(padded_end <= length || plain_end > length ? padded : plain);
-    // No DPX file is larger than its 32-bit size field can say.
-    if (plain > kUndefined32 - 3 || plain_end > kUndefined32) return fail_with(why, kFailRowSize);
+    if (choose_row_stride(header, element, file_bytes, h) != 0) return fail_with(why, kFailRowSize);
 
     *out = h;
     return 0;
