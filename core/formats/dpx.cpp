@@ -549,6 +549,24 @@ void dpx_part(void* context, int part) {
                 for (std::size_t c = shown; c < static_cast<std::size_t>(plan.cols_out); ++c)
                     dst[4 * c] = dst[4 * c + 1] = dst[4 * c + 2] = 0;
             }
+            if (job.frame.mark_range) {
+                // Only wholly held pixels can show a 235, so the samples read
+                // here lie in the row's held bytes.
+                const std::uint8_t* src =
+                    buffer + static_cast<std::size_t>(row_in_span) * h.row_stride;
+                const std::uint32_t white = narrow_white(dpx_coding_bits(h.coding));
+                const auto components = static_cast<std::size_t>(h.components);
+                mark_range_row(job.frame, display, dpx_coding_bits(h.coding), [&](std::int32_t c) {
+                    const std::size_t first =
+                        (static_cast<std::size_t>(c) << plan.shift) * components;
+                    return dpx_sample_of(h.coding, src, first + static_cast<std::size_t>(h.red)) >
+                               white ||
+                           dpx_sample_of(h.coding, src, first + static_cast<std::size_t>(h.green)) >
+                               white ||
+                           dpx_sample_of(h.coding, src, first + static_cast<std::size_t>(h.blue)) >
+                               white;
+                });
+            }
             finish_row(job.frame, pending, display);
         });
     finish_rows(job.frame, pending);

@@ -118,6 +118,12 @@ struct FrameJob {
     bool simd;
     /// Set when the pixels are converted.
     const ConversionTables* tables;
+    /// The marks the decode writes (null: none): the gamut marks (only when
+    /// converting), the range marks, and whether the marked pixels are painted.
+    const PixelMarks* marks;
+    bool mark_gamut;
+    bool mark_range;
+    bool paint;
     /// 2 when the frame is shared with the helper thread, else 1.
     int parts;
     /// Each part reads into its own buffer of buffer_bytes.
@@ -152,11 +158,29 @@ struct RowsToConvert {
     int count = 0;
 };
 
-/// Converts the pending rows, when the job converts. Each part calls it once
-/// more when its last row is made.
+/// The words of display row `row` in a plane of the job's marks.
+inline std::uint64_t* marks_row(const FrameJob& job, std::uint64_t* plane, std::int32_t row) {
+    return plane + static_cast<std::size_t>(row) * job.marks->words_per_row;
+}
+
+/// Converts the pending rows, when the job converts, marking them and painting
+/// the marks when the job says so. Each part calls it once more when its last
+/// row is made.
 inline void finish_rows(const FrameJob& job, RowsToConvert& pending) {
-    for (int i = 0; i < pending.count; ++i)
-        convert_row_bgrx(*job.tables, display_row(job.plan, pending.rows[i]), job.plan.cols_out);
+    const std::int32_t cols = job.plan.cols_out;
+    for (int i = 0; i < pending.count; ++i) {
+        const std::int32_t row = pending.rows[i];
+        std::uint8_t* pixels = display_row(job.plan, row);
+        std::uint64_t* gamut =
+            job.mark_gamut ? marks_row(job, job.marks->gamut_bits, row) : nullptr;
+        if (gamut)
+            convert_row_bgrx_marked(*job.tables, pixels, cols, gamut);
+        else
+            convert_row_bgrx(*job.tables, pixels, cols);
+        if (job.paint)
+            paint_marked_row(pixels, cols, gamut,
+                             job.mark_range ? marks_row(job, job.marks->range_bits, row) : nullptr);
+    }
     pending.count = 0;
 }
 
@@ -168,6 +192,102 @@ inline void finish_row(const FrameJob& job, RowsToConvert& pending, std::int32_t
     if (pending.count == RowsToConvert::kCapacity ||
         std::int64_t{4} * job.plan.cols_out * pending.count >= RowsToConvert::kBytes)
         finish_rows(job, pending);
+}
+
+inline void paint_range_pixel(std::uint8_t* px) {
+    px[0] = static_cast<std::uint8_t>(kRangeMarkColour);
+    px[1] = static_cast<std::uint8_t>(kRangeMarkColour >> 8);
+    px[2] = static_cast<std::uint8_t>(kRangeMarkColour >> 16);
+}
+
+#if KARVELIN_X86_KERNELS
+/// The range marks of 64 display pixels whose bytes 0..2 are the top 8 bits of
+/// their samples: those with a byte below 16 or above 235 (the stored sample is
+/// then below black or above white at any bit depth), painted when `paint`;
+/// *white gets the others that have a 235, whose low bits decide.
+KARVELIN_SSSE3 inline std::uint64_t range_word_ssse3(std::uint8_t* px, bool paint,
+                                                     std::uint64_t* white) {
+    const __m128i low = _mm_set1_epi8(16);
+    const __m128i high = _mm_set1_epi8(static_cast<char>(235));
+    const __m128i byte3 = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m128i all = _mm_set1_epi32(-1);
+    const __m128i colour = _mm_set1_epi32(static_cast<int>(kRangeMarkColour & 0xFFFFFF));
+    std::uint64_t marked = 0, at_white = 0;
+    for (int group = 0; group < 4; ++group) {
+        __m128i inside[4], plain[4];
+        for (int v = 0; v < 4; ++v) {
+            auto* at = reinterpret_cast<__m128i*>(px + 64 * group + 16 * v);
+            const __m128i x = _mm_loadu_si128(at);
+            const __m128i in = _mm_cmpeq_epi8(_mm_max_epu8(_mm_min_epu8(x, high), low), x);
+            // A pixel is inside when its three colour bytes are.
+            inside[v] = _mm_cmpeq_epi32(_mm_or_si128(in, byte3), all);
+            plain[v] = _mm_cmpeq_epi32(_mm_andnot_si128(byte3, _mm_cmpeq_epi8(x, high)),
+                                       _mm_setzero_si128());
+            if (paint)
+                _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(x, _mm_or_si128(inside[v], byte3)),
+                                                  _mm_andnot_si128(inside[v], colour)));
+        }
+        // One bit per pixel, in order.
+        const auto bits = [](const __m128i* v) KARVELIN_SSSE3 {
+            return static_cast<std::uint64_t>(_mm_movemask_epi8(
+                _mm_packs_epi16(_mm_packs_epi32(v[0], v[1]), _mm_packs_epi32(v[2], v[3]))));
+        };
+        const std::uint64_t in = bits(inside), no_white = bits(plain);
+        marked |= (~in & 0xFFFF) << (16 * group);
+        at_white |= (in & ~no_white & 0xFFFF) << (16 * group);
+    }
+    *white = at_white;
+    return marked;
+}
+#endif
+
+/// Writes the range marks of display row `row`, just made and not yet converted
+/// (bytes 0..2 of each pixel the top 8 bits of a sample), and paints them when
+/// the job paints and does not convert (a converting job paints after the
+/// conversion). A pixel is marked when a stored sample is below narrow black or
+/// above narrow white at `bits` bits; the top 8 bits decide that except where
+/// they are 235, and there `above_white(c)` says whether a stored sample of
+/// display pixel c is above white.
+template <class AboveWhite>
+void mark_range_row(const FrameJob& job, std::int32_t row, std::int32_t bits,
+                    AboveWhite&& above_white) {
+    std::uint64_t* out = marks_row(job, job.marks->range_bits, row);
+    std::uint8_t* pixels = display_row(job.plan, row);
+    const std::int32_t cols = job.plan.cols_out;
+    const bool paint = job.paint && !job.tables;
+    for (std::int32_t w = 0; w * 64 < cols; ++w) {
+        std::uint8_t* px = pixels + static_cast<std::size_t>(w) * 256;
+        const std::int32_t n = cols - 64 * w < 64 ? cols - 64 * w : 64;
+        std::uint64_t marked = 0, white = 0;
+#if KARVELIN_X86_KERNELS
+        if (job.simd && n == 64) {
+            marked = range_word_ssse3(px, paint, &white);
+        } else
+#endif
+        {
+            for (std::int32_t i = 0; i < n; ++i) {
+                const std::uint8_t* p = px + 4 * i;
+                const bool outside =
+                    p[0] < 16 || p[0] > 235 || p[1] < 16 || p[1] > 235 || p[2] < 16 || p[2] > 235;
+                if (outside) {
+                    marked |= std::uint64_t{1} << i;
+                    if (paint) paint_range_pixel(px + 4 * i);
+                } else if (p[0] == 235 || p[1] == 235 || p[2] == 235) {
+                    white |= std::uint64_t{1} << i;
+                }
+            }
+        }
+        // At 8 bits a 235 is white itself.
+        if (bits > 8) {
+            for (; white != 0; white &= white - 1) {
+                const int i = __builtin_ctzll(white);
+                if (!above_white(64 * w + i)) continue;
+                marked |= std::uint64_t{1} << i;
+                if (paint) paint_range_pixel(px + 4 * i);
+            }
+        }
+        out[w] = marked;
+    }
 }
 
 #if KARVELIN_X86_KERNELS
