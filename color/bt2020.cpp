@@ -255,6 +255,13 @@ __attribute__((target("avx2"))) int convert_row_avx2(const ConversionTables& tab
     // block never matches: its "previous" colours are not 24-bit values.
     __m128i last_in = _mm_set1_epi32(-1), last_out = _mm_setzero_si128();
     int last_marks = 0;
+    std::uint64_t word = 0;  // marks of the word being gathered
+    const __m256d low_r = _mm256_set1_pd(tables.gamut_low[0]);
+    const __m256d low_g = _mm256_set1_pd(tables.gamut_low[1]);
+    const __m256d low_b = _mm256_set1_pd(tables.gamut_low[2]);
+    const __m256d high_r = _mm256_set1_pd(tables.gamut_high[0]);
+    const __m256d high_g = _mm256_set1_pd(tables.gamut_high[1]);
+    const __m256d high_b = _mm256_set1_pd(tables.gamut_high[2]);
     int i = 0;
     for (; i + 4 <= count; i += 4, pixels += 16) {
         const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
@@ -280,25 +287,33 @@ __attribute__((target("avx2"))) int convert_row_avx2(const ConversionTables& tab
             out = _mm_or_si128(_mm_or_si128(cb, _mm_slli_epi32(cg, 8)), _mm_slli_epi32(cr, 16));
             if (!_mm_testz_si128(equal, equal)) out = convert_four(tables, p);
             if constexpr (kMark) {
-                auto beyond = [&](__m256d v, int c) __attribute__((target("avx2"))) {
-                    return _mm256_or_pd(
-                        _mm256_cmp_pd(v, _mm256_set1_pd(tables.gamut_low[c]), _CMP_LT_OQ),
-                        _mm256_cmp_pd(v, _mm256_set1_pd(tables.gamut_high[c]), _CMP_GT_OQ));
-                };
-                last_marks = _mm256_movemask_pd(
-                    _mm256_or_pd(_mm256_or_pd(beyond(r, 0), beyond(g, 1)), beyond(b, 2)));
+                const __m256d beyond =
+                    _mm256_or_pd(_mm256_or_pd(_mm256_or_pd(_mm256_cmp_pd(r, low_r, _CMP_LT_OQ),
+                                                           _mm256_cmp_pd(r, high_r, _CMP_GT_OQ)),
+                                              _mm256_or_pd(_mm256_cmp_pd(g, low_g, _CMP_LT_OQ),
+                                                           _mm256_cmp_pd(g, high_g, _CMP_GT_OQ))),
+                                 _mm256_or_pd(_mm256_cmp_pd(b, low_b, _CMP_LT_OQ),
+                                              _mm256_cmp_pd(b, high_b, _CMP_GT_OQ)));
+                last_marks = _mm256_movemask_pd(beyond);
             }
             last_in = in;
             last_out = out;
         }
         if constexpr (kMark) {
+            // Gathered a word at a time: one store per 64 pixels.
             const int at = first + i;
-            marks[at >> 6] |= static_cast<std::uint64_t>(last_marks) << (at & 63);
+            word |= static_cast<std::uint64_t>(last_marks) << (at & 63);
+            if ((at & 63) == 60) {
+                marks[at >> 6] |= word;
+                word = 0;
+            }
         }
         // Byte 3 of each pixel passes through untouched.
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels),
                          _mm_or_si128(out, _mm_andnot_si128(colour, px)));
     }
+    if constexpr (kMark)
+        if (i > 0) marks[(first + i - 1) >> 6] |= word;
     return i;
 }
 
@@ -642,8 +657,8 @@ void convert_row(const ConversionTables& tables, std::uint8_t* pixels, int count
         pixels[0] = static_cast<std::uint8_t>(result);
         pixels[1] = static_cast<std::uint8_t>(result >> 8);
         pixels[2] = static_cast<std::uint8_t>(result >> 16);
-        if constexpr (kMark)
-            if (result >> 24) set_mark(marks, i);
+        // Without a branch: marks come and go at random in a picture.
+        if constexpr (kMark) marks[i >> 6] |= static_cast<std::uint64_t>(result >> 24) << (i & 63);
     }
 }
 
