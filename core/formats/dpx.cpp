@@ -633,7 +633,12 @@ int dpx_read_info(const char* path, std::int32_t, std::int32_t, FrameFiles& file
     info.row_bytes = static_cast<std::int64_t>(h.row_bytes);
     info.row_stride = static_cast<std::int64_t>(h.row_stride);
     info.file_bytes[0] = size;
-    parse_dpx_fields(bytes, held, info.header);
+    // Bytes from the image data on are pixels, not header: a writer with a
+    // short header (FFmpeg's ends at 1664) has no film or television header,
+    // and its first pixels must not read as a frame rate or a timecode.
+    const std::int64_t header_held = held < h.data_offset ? held : h.data_offset;
+    std::memset(bytes + header_held, 0xFF, sizeof bytes - static_cast<std::size_t>(header_held));
+    parse_dpx_fields(bytes, header_held, info.header);
     return 0;
 }
 

@@ -48,6 +48,12 @@ struct FakeFront {
     bool frame_answer_cancel = false;
     std::string frame_prompt;
     std::string frame_start;
+    /// The text boxes shown (title, then text), the scopes window, its
+    /// repaints, and the pending scopes poll (its delay, 0: none).
+    std::vector<std::string> texts;
+    bool scopes_shown = false;
+    int scopes_repaints = 0;
+    int scopes_poll_ms = 0;
 };
 
 std::vector<int> pixel_at(const Window& win, int x, int y);
@@ -118,6 +124,12 @@ void install(Window& win, FakeFront& f) {
     };
     win.front.check_menu = [](void* c, int id, bool on) { fake(c).checked[id] = on; };
     win.front.beep = [](void* c) { ++fake(c).beeps; };
+    win.front.show_text = [](void* c, const char* title, const char* text) {
+        fake(c).texts.push_back(std::string(title) + "\n" + text);
+    };
+    win.front.show_scopes = [](void* c, bool shown) { fake(c).scopes_shown = shown; };
+    win.front.repaint_scopes = [](void* c) { ++fake(c).scopes_repaints; };
+    win.front.start_scopes_poll = [](void* c, int ms) { fake(c).scopes_poll_ms = ms; };
     win.viewer.error_box = [](void* c, const char* message, const char* caption) {
         EXPECT_STREQ(caption, "Error");
         fake(c).errors.push_back(message);
