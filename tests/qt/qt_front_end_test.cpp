@@ -69,7 +69,8 @@ class QtFrontEndTest : public QObject {
         const QList<QAction*> menus = f.main->menuBar()->actions();
         QStringList titles;
         for (QAction* m : menus) titles << m->text();
-        QCOMPARE(titles, (QStringList{"File(&F)", "Size(&S)", "Color(&C)", "Help(&H)"}));
+        QCOMPARE(titles,
+                 (QStringList{"File(&F)", "Size(&S)", "Color(&C)", "View(&V)", "Help(&H)"}));
 
         QStringList items;
         for (QAction* m : menus) {
@@ -81,11 +82,13 @@ class QtFrontEndTest : public QObject {
                                                  .arg(a->isChecked() ? " *" : ""));
             }
         }
-        QCOMPARE(items, (QStringList{"101 Open(&O)...", "104 Go to Frame...", "-", "102 Exit(&X)",
-                                     "201 Original Size(&O)", "202 1/2 Size(&H)",
-                                     "203 1/4 Size(&Q) *", "204 1/8 Size(&E)",
-                                     "103 Convert to BT.709(&C)", "901 About(&A)..."}));
+        QCOMPARE(items, (QStringList{"101 Open(&O)...", "104 Go to Frame...", "107 Frame Info...",
+                                     "-", "102 Exit(&X)", "201 Original Size(&O)",
+                                     "202 1/2 Size(&H)", "203 1/4 Size(&Q) *", "204 1/8 Size(&E)",
+                                     "103 Convert to BT.709(&C)", "110 Gamut Warning",
+                                     "111 Range Warning", "501 Scopes", "901 About(&A)..."}));
         QCOMPARE(f.main->action(kCmdGoToFrame)->shortcut(), QKeySequence(QStringLiteral("Ctrl+G")));
+        QCOMPARE(f.main->action(kCmdFrameInfo)->shortcut(), QKeySequence(QStringLiteral("Ctrl+I")));
     }
 
     void status_parts_follow_the_width_and_texts() {

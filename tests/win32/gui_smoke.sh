@@ -109,6 +109,7 @@ fail() { echo "gui_smoke: FAIL: $*" >&2; status=1; }
 expected_menu='menu File(&F)
 item 101 Open(&O)...
 item 104 Go to Frame...'$'\t''Ctrl+G
+item 107 Frame Info...'$'\t''Ctrl+I
 item separator
 item 102 Exit(&X)
 menu Size(&S)
@@ -118,9 +119,13 @@ item 203 1/4 Size(&Q) [checked]
 item 204 1/8 Size(&E)
 menu Color(&C)
 item 103 Convert to BT.709(&C)
+item 110 Gamut Warning
+item 111 Range Warning
+menu View(&V)
+item 501 Scopes
 menu Help(&H)
 item 901 About(&A)...'
-[ "$(grep -E '^(menu|item) ' "$trace" | head -14)" = "$expected_menu" ] || fail "menu differs"
+[ "$(grep -E '^(menu|item) ' "$trace" | head -19)" = "$expected_menu" ] || fail "menu differs"
 
 # The quoted command-line path opens the chosen frame (1), not the first (0);
 # the client area is the picture plus the status bar.
