@@ -47,6 +47,8 @@ struct ScopeWorker {
 namespace {
 
 void worker_loop(ScopeWorker* w) {
+    // The scopes wait for the window and the readers, never the other way round.
+    thread_give_way();
     std::unique_lock<std::mutex> lock(w->mutex);
     for (;;) {
         w->wake.wait(lock, [w] { return w->has_waiting || w->stop; });

@@ -42,19 +42,34 @@ void fit_picture(void* context, int width, int height) {
     // it, so the status bar stays on screen; a larger picture is panned.
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    if (GetMonitorInfoA(MonitorFromWindow(app.hwnd, MONITOR_DEFAULTTONEAREST), &monitor)) {
-        const RECT& work = monitor.rcWork;
-        w = std::min<int>(w, work.right - work.left);
-        h = std::min<int>(h, work.bottom - work.top);
-        const int in_x = std::max<int>(work.left, std::min<int>(x, work.right - w));
-        const int in_y = std::max<int>(work.top, std::min<int>(y, work.bottom - h));
-        if (in_x != x || in_y != y) {
-            x = in_x;
-            y = in_y;
-            flags &= ~SWP_NOMOVE;
+    const bool bounded =
+        GetMonitorInfoA(MonitorFromWindow(app.hwnd, MONITOR_DEFAULTTONEAREST), &monitor) != FALSE;
+    auto place = [&] {
+        if (bounded) {
+            const RECT& work = monitor.rcWork;
+            w = std::min<int>(w, work.right - work.left);
+            h = std::min<int>(h, work.bottom - work.top);
+            const int in_x = std::max<int>(work.left, std::min<int>(x, work.right - w));
+            const int in_y = std::max<int>(work.top, std::min<int>(y, work.bottom - h));
+            if (in_x != x || in_y != y) {
+                x = in_x;
+                y = in_y;
+                flags &= ~SWP_NOMOVE;
+            }
         }
+        SetWindowPos(app.hwnd, nullptr, x, y, w, h, flags);
+    };
+    place();
+    // AdjustWindowRect counts one row of menus; a window too narrow for the menu
+    // bar wraps it onto more rows, which the picture would lose. One more pass
+    // gives the height back.
+    RECT client{};
+    GetClientRect(app.hwnd, &client);
+    const int missing = height + status_height(app) - (client.bottom - client.top);
+    if (missing > 0) {
+        h += missing;
+        place();
     }
-    SetWindowPos(app.hwnd, nullptr, x, y, w, h, flags);
 }
 
 void repaint(void* context) {
