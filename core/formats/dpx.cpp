@@ -519,6 +519,30 @@ int plan_sparse(DpxJob& job) {
     return 0;
 }
 
+/// Whether source pixel `x` of a row of coding C holds a sample above narrow
+/// white, looking only at the samples whose top 8 bits (`shown`, the display
+/// pixel: blue, green, red) are 235: the others are decided already.
+template <DpxCoding C>
+bool above_white(const DpxHeader& h, const std::uint8_t* row, std::int32_t x,
+                 const std::uint8_t* shown) {
+    constexpr std::uint32_t white = narrow_white(dpx_coding_bits(C));
+    const std::size_t first = static_cast<std::size_t>(x) * static_cast<std::size_t>(h.components);
+    return (shown[2] == 235 &&
+            dpx_sample<C>(row, first + static_cast<std::size_t>(h.red)) > white) ||
+           (shown[1] == 235 &&
+            dpx_sample<C>(row, first + static_cast<std::size_t>(h.green)) > white) ||
+           (shown[0] == 235 &&
+            dpx_sample<C>(row, first + static_cast<std::size_t>(h.blue)) > white);
+}
+
+using AboveWhite = bool (*)(const DpxHeader&, const std::uint8_t*, std::int32_t,
+                            const std::uint8_t*);
+constexpr AboveWhite kAboveWhite[kDpxCodings] = {
+    above_white<kDpx16>,       above_white<kDpx12FilledA>, above_white<kDpx12FilledB>,
+    above_white<kDpx12Packed>, above_white<kDpx10FilledA>, above_white<kDpx10FilledB>,
+    above_white<kDpx10Packed>, above_white<kDpx8>,
+};
+
 void dpx_part(void* context, int part) {
     DpxJob& job = *static_cast<DpxJob*>(context);
     const DpxHeader& h = job.header;
@@ -554,17 +578,9 @@ void dpx_part(void* context, int part) {
                 // here lie in the row's held bytes.
                 const std::uint8_t* src =
                     buffer + static_cast<std::size_t>(row_in_span) * h.row_stride;
-                const std::uint32_t white = narrow_white(dpx_coding_bits(h.coding));
-                const auto components = static_cast<std::size_t>(h.components);
+                const AboveWhite above = kAboveWhite[h.coding];
                 mark_range_row(job.frame, display, dpx_coding_bits(h.coding), [&](std::int32_t c) {
-                    const std::size_t first =
-                        (static_cast<std::size_t>(c) << plan.shift) * components;
-                    return dpx_sample_of(h.coding, src, first + static_cast<std::size_t>(h.red)) >
-                               white ||
-                           dpx_sample_of(h.coding, src, first + static_cast<std::size_t>(h.green)) >
-                               white ||
-                           dpx_sample_of(h.coding, src, first + static_cast<std::size_t>(h.blue)) >
-                               white;
+                    return above(h, src, c << plan.shift, dst + 4 * static_cast<std::size_t>(c));
                 });
             }
             finish_row(job.frame, pending, display);

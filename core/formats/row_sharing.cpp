@@ -19,6 +19,7 @@ int begin_frame(FrameJob& job, std::int32_t width, std::int32_t height,
                 const DecodeScratch& scratch, std::size_t bytes_per_row) {
     if (plan_frame(width, height, settings.shift, target, job.plan) != 0 || !scratch.row) return -1;
     job.simd = cpu_has_ssse3();
+    job.avx2 = cpu_has_avx2();
     job.tables = settings.tables;
     job.marks = nullptr;
     job.mark_gamut = job.mark_range = job.paint = false;
