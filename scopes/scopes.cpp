@@ -3,7 +3,22 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 #include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define KARVELIN_SCOPES_SSE2 1
+#else
+#define KARVELIN_SCOPES_SSE2 0
+#endif
+// Eight pixels at a time where the processor has AVX2; not on Windows, whose
+// compilers cannot align the stack for spilled 32-byte registers.
+#if KARVELIN_SCOPES_SSE2 && defined(__GNUC__) && !defined(_WIN32)
+#define KARVELIN_SCOPES_AVX2 1
+#else
+#define KARVELIN_SCOPES_AVX2 0
+#endif
 
 ScopeWeights scope_weights(ScopeMatrix matrix) {
     // Kr and Kb of the matrix; Kg takes the rest of 65536 so that grey keeps its
@@ -15,28 +30,137 @@ ScopeWeights scope_weights(ScopeMatrix matrix) {
     w.wr = static_cast<std::int32_t>(std::lround(kr * 65536));
     w.wb = static_cast<std::int32_t>(std::lround(kb * 65536));
     w.wg = 65536 - w.wr - w.wb;
-    w.cb_scale = std::llround(112.0 / (219.0 * (1 - kb)) * 65536);
-    w.cr_scale = std::llround(112.0 / (219.0 * (1 - kr)) * 65536);
+    w.kr = static_cast<float>(kr);
+    w.kb = static_cast<float>(kb);
+    w.kg = static_cast<float>(1 - kr - kb);
+    w.cb_scale = static_cast<float>(112.0 / (219.0 * (1 - kb)));
+    w.cr_scale = static_cast<float>(112.0 / (219.0 * (1 - kr)));
     return w;
 }
 
 namespace {
 
-// A difference in 1/65536 codes times a scale in 1/65536, as a whole code
-// rounded half up, moved by 128 and kept inside the grid.
-inline int grid(std::int64_t difference, std::int64_t scale) {
-    const std::int64_t code = (difference * scale + (std::int64_t{1} << 31)) >> 32;
-    return static_cast<int>(std::clamp<std::int64_t>(128 + code, 0, 255));
+// A grid position from 128.5 plus or minus a colour difference, kept inside.
+inline std::uint32_t grid(float v) {
+    return static_cast<std::uint32_t>(std::min(std::max(v, 0.0f), 255.0f));
+}
+
+// The vectorscope cell's index (y * 256 + x) of a pixel, as vector_cell says.
+inline std::uint32_t cell_index(const ScopeWeights& w, int r, int g, int b) {
+    const float y =
+        w.kr * static_cast<float>(r) + w.kg * static_cast<float>(g) + w.kb * static_cast<float>(b);
+    const float cb = (static_cast<float>(b) - y) * w.cb_scale;
+    const float cr = (static_cast<float>(r) - y) * w.cr_scale;
+    return grid(128.5f - cr) * 256 + grid(128.5f + cb);
+}
+
+// Where each of `count` pixels of a row goes: its waveform cell (luma times
+// the columns, plus its waveform column) and its vectorscope cell. The luma's
+// weighted sum is a whole number below 2^24, so single precision holds it
+// exactly and its rounding is the integer one.
+#if KARVELIN_SCOPES_AVX2
+// Returns the pixels placed, a multiple of eight.
+__attribute__((target("avx2"))) int place_row_avx2(const ScopeWeights& w, const std::uint8_t* px,
+                                                   int count, const std::uint32_t* wave_column,
+                                                   std::uint32_t* wave_cell,
+                                                   std::uint32_t* vector_at) {
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const __m256 wr = _mm256_set1_ps(static_cast<float>(w.wr));
+    const __m256 wg = _mm256_set1_ps(static_cast<float>(w.wg));
+    const __m256 wb = _mm256_set1_ps(static_cast<float>(w.wb));
+    const __m256 kr = _mm256_set1_ps(w.kr), kg = _mm256_set1_ps(w.kg), kb = _mm256_set1_ps(w.kb);
+    const __m256 cbs = _mm256_set1_ps(w.cb_scale), crs = _mm256_set1_ps(w.cr_scale);
+    const __m256 half = _mm256_set1_ps(32768.0f), unit = _mm256_set1_ps(1.0f / 65536);
+    const __m256 centre = _mm256_set1_ps(128.5f), zero = _mm256_setzero_ps();
+    const __m256 top = _mm256_set1_ps(255.0f);
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(px + 4 * x));
+        const __m256 b = _mm256_cvtepi32_ps(_mm256_and_si256(p, byte));
+        const __m256 g = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(p, 8), byte));
+        const __m256 r = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(p, 16), byte));
+        // No fused multiply-adds: each product rounds on its own, as in the loop below.
+        const __m256 weighted = _mm256_add_ps(
+            _mm256_add_ps(_mm256_mul_ps(wr, r), _mm256_mul_ps(wg, g)), _mm256_mul_ps(wb, b));
+        const __m256i luma =
+            _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_add_ps(weighted, half), unit));
+        const __m256i cell = _mm256_add_epi32(
+            _mm256_add_epi32(_mm256_slli_epi32(luma, 8), _mm256_slli_epi32(luma, 7)),
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(wave_column + x)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(wave_cell + x), cell);
+        const __m256 y = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(kr, r), _mm256_mul_ps(kg, g)),
+                                       _mm256_mul_ps(kb, b));
+        const __m256 cb = _mm256_mul_ps(_mm256_sub_ps(b, y), cbs);
+        const __m256 cr = _mm256_mul_ps(_mm256_sub_ps(r, y), crs);
+        const __m256i cx =
+            _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(_mm256_add_ps(centre, cb), zero), top));
+        const __m256i cy =
+            _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(_mm256_sub_ps(centre, cr), zero), top));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(vector_at + x),
+                            _mm256_add_epi32(_mm256_slli_epi32(cy, 8), cx));
+    }
+    return x;
+}
+#endif
+
+void place_row(const ScopeWeights& w, const std::uint8_t* px, int count,
+               const std::uint32_t* wave_column, std::uint32_t* wave_cell,
+               std::uint32_t* vector_at) {
+    int x = 0;
+#if KARVELIN_SCOPES_AVX2
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) x = place_row_avx2(w, px, count, wave_column, wave_cell, vector_at);
+#endif
+#if KARVELIN_SCOPES_SSE2
+    // Four pixels at a time, with the very operations of the pixel-by-pixel loop.
+    const __m128i byte = _mm_set1_epi32(0xFF);
+    const __m128 wr = _mm_set1_ps(static_cast<float>(w.wr)),
+                 wg = _mm_set1_ps(static_cast<float>(w.wg));
+    const __m128 wb = _mm_set1_ps(static_cast<float>(w.wb));
+    const __m128 kr = _mm_set1_ps(w.kr), kg = _mm_set1_ps(w.kg), kb = _mm_set1_ps(w.kb);
+    const __m128 cbs = _mm_set1_ps(w.cb_scale), crs = _mm_set1_ps(w.cr_scale);
+    const __m128 half = _mm_set1_ps(32768.0f), unit = _mm_set1_ps(1.0f / 65536);
+    const __m128 centre = _mm_set1_ps(128.5f), zero = _mm_setzero_ps(), top = _mm_set1_ps(255.0f);
+    for (; x + 4 <= count; x += 4) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px + 4 * x));
+        const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(p, byte));
+        const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 8), byte));
+        const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 16), byte));
+        const __m128 weighted =
+            _mm_add_ps(_mm_add_ps(_mm_mul_ps(wr, r), _mm_mul_ps(wg, g)), _mm_mul_ps(wb, b));
+        const __m128i luma = _mm_cvttps_epi32(_mm_mul_ps(_mm_add_ps(weighted, half), unit));
+        const __m128i cell =
+            _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(luma, 8), _mm_slli_epi32(luma, 7)),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(wave_column + x)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(wave_cell + x), cell);
+        const __m128 y =
+            _mm_add_ps(_mm_add_ps(_mm_mul_ps(kr, r), _mm_mul_ps(kg, g)), _mm_mul_ps(kb, b));
+        const __m128 cb = _mm_mul_ps(_mm_sub_ps(b, y), cbs);
+        const __m128 cr = _mm_mul_ps(_mm_sub_ps(r, y), crs);
+        const __m128i cx =
+            _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_add_ps(centre, cb), zero), top));
+        const __m128i cy =
+            _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_sub_ps(centre, cr), zero), top));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(vector_at + x),
+                         _mm_add_epi32(_mm_slli_epi32(cy, 8), cx));
+    }
+#endif
+    for (; x < count; ++x) {
+        const int b = px[4 * x], g = px[4 * x + 1], r = px[4 * x + 2];
+        const float weighted = static_cast<float>(w.wr) * static_cast<float>(r) +
+                               static_cast<float>(w.wg) * static_cast<float>(g) +
+                               static_cast<float>(w.wb) * static_cast<float>(b);
+        const auto luma = static_cast<std::uint32_t>((weighted + 32768.0f) * (1.0f / 65536));
+        wave_cell[x] = luma * kWaveformColumns + wave_column[x];
+        vector_at[x] = cell_index(w, r, g, b);
+    }
 }
 
 }  // namespace
 
 VectorCell vector_cell(const ScopeWeights& w, int red, int green, int blue) {
-    const std::int64_t y =
-        std::int64_t{w.wr} * red + std::int64_t{w.wg} * green + std::int64_t{w.wb} * blue;
-    // Cr up: the row is 128 less Cr.
-    return {grid((std::int64_t{blue} << 16) - y, w.cb_scale),
-            grid(y - (std::int64_t{red} << 16), w.cr_scale)};
+    const std::uint32_t i = cell_index(w, red, green, blue);
+    return {static_cast<int>(i & 255), static_cast<int>(i >> 8)};
 }
 
 void count_scopes(const std::uint8_t* pixels, int width, int height, std::size_t stride,
@@ -48,37 +172,43 @@ void count_scopes(const std::uint8_t* pixels, int width, int height, std::size_t
         return;
     counts.pixels = static_cast<std::int64_t>(width) * height;
     const ScopeWeights w = scope_weights(matrix);
-    // Each picture column's waveform column (high half) and parade column.
-    std::vector<std::uint32_t> column(static_cast<std::size_t>(width));
-    for (int x = 0; x < width; ++x)
-        column[x] = static_cast<std::uint32_t>(std::int64_t{x} * kWaveformColumns / width) << 16 |
-                    static_cast<std::uint32_t>(std::int64_t{x} * kParadeColumns / width);
+    // Each picture column's waveform and parade columns, as offsets of their counts.
+    std::vector<std::uint32_t> wave_at(static_cast<std::size_t>(width));
+    std::vector<std::uint32_t> parade_at(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x) {
+        wave_at[x] = static_cast<std::uint32_t>(std::int64_t{x} * kWaveformColumns / width);
+        parade_at[x] = static_cast<std::uint32_t>(std::int64_t{x} * kParadeColumns / width);
+    }
+    // A row in two passes: first where each pixel goes (a loop the compiler
+    // runs several pixels at a time), then the counting alone, which is bound by
+    // its loads and stores.
+    std::vector<std::uint32_t> wave_cell(static_cast<std::size_t>(width));
+    std::vector<std::uint32_t> vector_at(static_cast<std::size_t>(width));
+    std::uint32_t* waveform = &counts.waveform[0][0];
+    std::uint32_t* parade = &counts.parade[0][0][0];
+    std::uint32_t* vector = &counts.vector[0][0];
     for (int row = 0; row < height; ++row) {
         const std::uint8_t* px = pixels + static_cast<std::size_t>(row) * stride;
-        for (int x = 0; x < width; ++x, px += 4) {
-            const int b = px[0], g = px[1], r = px[2];
-            const std::int32_t y = w.wr * r + w.wg * g + w.wb * b;
-            const std::uint32_t c = column[x];
-            ++counts.waveform[c >> 16][(y + 32768) >> 16];
-            std::uint16_t(&parade)[3][256] = counts.parade[c & 0xFFFF];
-            ++parade[0][r];
-            ++parade[1][g];
-            ++parade[2][b];
-            ++counts.vector[grid(y - (std::int64_t{r} << 16), w.cr_scale)]
-                           [grid((std::int64_t{b} << 16) - y, w.cb_scale)];
+        place_row(w, px, width, wave_at.data(), wave_cell.data(), vector_at.data());
+        for (int x = 0; x < width; ++x) {
+            ++waveform[wave_cell[x]];
+            ++vector[vector_at[x]];
+            std::uint32_t* p = parade + parade_at[x];
+            constexpr std::size_t kColour = 256 * kParadeColumns;
+            ++p[px[4 * x + 2] * kParadeColumns];
+            ++p[kColour + px[4 * x + 1] * kParadeColumns];
+            ++p[2 * kColour + px[4 * x] * kParadeColumns];
         }
     }
 }
 
 void scope_histogram(const ScopeCounts& counts, int channel, std::uint32_t out[256]) {
     std::fill(out, out + 256, 0u);
-    if (channel == 3) {
-        for (const auto& column : counts.waveform)
-            for (int v = 0; v < 256; ++v) out[v] += column[v];
-        return;
+    for (int v = 0; v < 256; ++v) {
+        const std::uint32_t* row = channel == 3 ? counts.waveform[v] : counts.parade[channel][v];
+        const int columns = channel == 3 ? kWaveformColumns : kParadeColumns;
+        out[v] = std::accumulate(row, row + columns, 0u);
     }
-    for (const auto& column : counts.parade)
-        for (int v = 0; v < 256; ++v) out[v] += column[channel][v];
 }
 
 namespace {
@@ -92,50 +222,57 @@ const Rgb kGraticule{70, 70, 70};
 const Rgb kTarget{200, 170, 60};
 const Rgb kChannel[4] = {{230, 70, 70}, {70, 210, 70}, {90, 120, 250}, {225, 225, 225}};
 
+std::uint32_t packed(Rgb c) {
+    return 0xFF000000u | static_cast<std::uint32_t>(c.r) << 16 |
+           static_cast<std::uint32_t>(c.g) << 8 | static_cast<std::uint32_t>(c.b);
+}
+
+inline void store(std::uint8_t* p, std::uint32_t pixel) {
+    std::memcpy(p, &pixel, 4);
+}
+
 struct Canvas {
     std::uint8_t* px;
+    std::uint8_t* at(int x, int y) const {
+        return px + (static_cast<std::size_t>(y) * kScopesWidth + x) * 4;
+    }
     void put(int x, int y, Rgb c) const {
-        if (x < 0 || y < 0 || x >= kScopesWidth || y >= kScopesHeight) return;
-        std::uint8_t* p = px + (static_cast<std::size_t>(y) * kScopesWidth + x) * 4;
-        p[0] = static_cast<std::uint8_t>(c.b);
-        p[1] = static_cast<std::uint8_t>(c.g);
-        p[2] = static_cast<std::uint8_t>(c.r);
-        p[3] = 255;
+        if (x >= 0 && y >= 0 && x < kScopesWidth && y < kScopesHeight) store(at(x, y), packed(c));
     }
     void fill(int x0, int y0, int w, int h, Rgb c) const {
-        for (int y = y0; y < y0 + h; ++y)
-            for (int x = x0; x < x0 + w; ++x) put(x, y, c);
+        const int x1 = std::min(x0 + w, kScopesWidth), y1 = std::min(y0 + h, kScopesHeight);
+        x0 = std::max(x0, 0);
+        y0 = std::max(y0, 0);
+        const std::uint32_t pixel = packed(c);
+        for (int y = y0; y < y1; ++y) {
+            std::uint8_t* p = at(x0, y);
+            for (int x = x0; x < x1; ++x, p += 4) store(p, pixel);
+        }
     }
 };
 
-// Brightness of the cells of a panel whose fullest cell holds `most`:
-// logarithmic, so that a few pixels still show beside a flat area of thousands.
-struct Brightness {
-    std::uint64_t scale;  // count * scale >> 32 is the count in 1/1023 of `most`
-    explicit Brightness(std::uint32_t most)
-        : scale(most ? (std::uint64_t{1023} << 32) / most : 0) {}
-    int operator()(std::uint32_t count) const {
-        static const struct Levels {
-            std::uint8_t level[1024];
-            Levels() {
-                for (int i = 0; i < 1024; ++i)
-                    level[i] = static_cast<std::uint8_t>(
-                        std::lround(60 + 195 * std::log1p(63.0 * i / 1023) / std::log(64.0)));
-            }
-        } levels;
-        if (count == 0) return 0;
-        const std::uint64_t i = (count * scale) >> 32;
-        return levels.level[i < 1 ? 1 : i > 1023 ? 1023 : i];
+// The shades of one colour for the cells of a panel whose fullest cell holds
+// `most`: logarithmic, so that a few pixels still show beside a flat area of
+// thousands; an empty cell is background. Every cell is stored, without a
+// branch: a picture's cells are empty or not at random.
+struct Shades {
+    std::uint32_t pixel[1024];
+    float scale;  // a count in 1/1023 of `most`
+    Shades(Rgb c, std::uint32_t most) : scale(most ? 1023.0f / static_cast<float>(most) : 0.0f) {
+        pixel[0] = packed(kBackground);
+        for (int i = 1; i < 1024; ++i) {
+            const double level = 60 + 195 * std::log1p(63.0 * i / 1023) / std::log(64.0);
+            pixel[i] =
+                packed({static_cast<int>(c.r * level / 255), static_cast<int>(c.g * level / 255),
+                        static_cast<int>(c.b * level / 255)});
+        }
+    }
+    void draw(std::uint8_t* p, std::uint32_t count) const {
+        int i = static_cast<int>(static_cast<float>(count) * scale);
+        i = i > 1023 ? 1023 : i < 1 ? (count != 0) : i;
+        store(p, pixel[i]);
     }
 };
-
-// One cell of a panel in colour `c` at `level` (0: left as it is).
-inline void shade(std::uint8_t* p, Rgb c, int level) {
-    if (level == 0) return;
-    p[0] = static_cast<std::uint8_t>(c.b * level / 255);
-    p[1] = static_cast<std::uint8_t>(c.g * level / 255);
-    p[2] = static_cast<std::uint8_t>(c.r * level / 255);
-}
 
 template <class Cells>
 std::uint32_t most_of(const Cells& cells) {
@@ -180,12 +317,15 @@ void draw_histogram(const Canvas& canvas, const ScopeCounts& counts) {
 
 void draw_vectorscope(const Canvas& canvas, const ScopeCounts& counts) {
     const int left = 512;
-    const Brightness bright(most_of(counts.vector));
-    canvas.fill(left, 128, 256, 1, kGraticule);
-    canvas.fill(left + 128, 0, 1, 256, kGraticule);
+    const Shades shades(kChannel[3], most_of(counts.vector));
     for (int y = 0; y < 256; ++y) {
-        std::uint8_t* row = canvas.px + (static_cast<std::size_t>(y) * kScopesWidth + left) * 4;
-        for (int x = 0; x < 256; ++x) shade(row + 4 * x, kChannel[3], bright(counts.vector[y][x]));
+        std::uint8_t* row = canvas.at(left, y);
+        for (int x = 0; x < 256; ++x) shades.draw(row + 4 * x, counts.vector[y][x]);
+    }
+    // The axes where no pixel falls.
+    for (int i = 0; i < 256; ++i) {
+        if (counts.vector[128][i] == 0) canvas.put(left + i, 128, kGraticule);
+        if (counts.vector[i][128] == 0) canvas.put(left + 128, i, kGraticule);
     }
     // Where 75% bars fall: each primary and secondary at 75% of white's 219 codes.
     const ScopeWeights w = scope_weights(counts.matrix);
@@ -206,26 +346,32 @@ void draw_vectorscope(const Canvas& canvas, const ScopeCounts& counts) {
 
 void draw_waveforms(const Canvas& canvas, const ScopeCounts& counts) {
     const int top = 256;
-    for (int v : {16, 235}) canvas.fill(0, level_row(top, v), kScopesWidth, 1, kGraticule);
     auto row_of = [&](int code) {
         return canvas.px + static_cast<std::size_t>(level_row(top, code)) * kScopesWidth * 4;
     };
-    const Brightness bright(most_of(counts.waveform));
-    for (int x = 0; x < kWaveformColumns; ++x)
-        for (int v = 0; v < 256; ++v)
-            shade(row_of(v) + 4 * x, kChannel[3], bright(counts.waveform[x][v]));
-    std::uint32_t peak[3] = {};
-    for (const auto& column : counts.parade)
-        for (int channel = 0; channel < 3; ++channel)
-            for (const auto n : column[channel])
-                peak[channel] = std::max<std::uint32_t>(peak[channel], n);
+    const Shades luma(kChannel[3], most_of(counts.waveform));
+    for (int v = 0; v < 256; ++v) {
+        std::uint8_t* row = row_of(v);
+        for (int x = 0; x < kWaveformColumns; ++x) luma.draw(row + 4 * x, counts.waveform[v][x]);
+    }
     for (int channel = 0; channel < 3; ++channel) {
-        const Brightness shown(peak[channel]);
+        const Shades shades(kChannel[channel], most_of(counts.parade[channel]));
         const int left = kWaveformColumns + channel * kParadeColumns;
-        for (int x = 0; x < kParadeColumns; ++x)
-            for (int v = 0; v < 256; ++v)
-                shade(row_of(v) + 4 * (left + x), kChannel[channel],
-                      shown(counts.parade[x][channel][v]));
+        for (int v = 0; v < 256; ++v) {
+            std::uint8_t* row = row_of(v) + 4 * left;
+            for (int x = 0; x < kParadeColumns; ++x)
+                shades.draw(row + 4 * x, counts.parade[channel][v][x]);
+        }
+    }
+    // Black and white where no pixel falls.
+    for (int v : {16, 235}) {
+        for (int x = 0; x < kWaveformColumns; ++x)
+            if (counts.waveform[v][x] == 0) canvas.put(x, level_row(top, v), kGraticule);
+        for (int channel = 0; channel < 3; ++channel)
+            for (int x = 0; x < kParadeColumns; ++x)
+                if (counts.parade[channel][v][x] == 0)
+                    canvas.put(kWaveformColumns + channel * kParadeColumns + x, level_row(top, v),
+                               kGraticule);
     }
     // Borders between the panels.
     canvas.fill(0, top, kScopesWidth, 1, kGraticule);
@@ -238,11 +384,7 @@ void draw_waveforms(const Canvas& canvas, const ScopeCounts& counts) {
 
 void draw_scopes(const ScopeCounts& counts, std::uint8_t* out) {
     const Canvas canvas{out};
-    const std::uint32_t background = 0xFF000000u | static_cast<std::uint32_t>(kBackground.r) << 16 |
-                                     static_cast<std::uint32_t>(kBackground.g) << 8 |
-                                     static_cast<std::uint32_t>(kBackground.b);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(kScopesWidth) * kScopesHeight; ++i)
-        std::memcpy(out + 4 * i, &background, 4);
+    canvas.fill(0, 0, kScopesWidth, kScopesHeight, kBackground);
     draw_histogram(canvas, counts);
     draw_vectorscope(canvas, counts);
     draw_waveforms(canvas, counts);

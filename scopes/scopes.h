@@ -23,36 +23,38 @@ constexpr int kParadeColumns = 128;
 /// picture converted to BT.709, BT.2020 for one shown as stored.
 enum ScopeMatrix { kScopeBt709, kScopeBt2020 };
 
-/// Integer luma weights (sum 65536) and colour-difference scales of a matrix,
-/// in 1/65536: luma Y = (wr R + wg G + wb B + 32768) >> 16 on 8-bit codes, and
-/// Cb = (B - Y') * cb_scale, Cr = (R - Y') * cr_scale in 8-bit chroma codes
-/// (+-112 for the primaries at 100%), Y' the luma before rounding.
+/// The weights of a matrix: integer luma weights (sum 65536), luma Y = (wr R +
+/// wg G + wb B + 32768) >> 16 on 8-bit codes; and in single precision the luma
+/// before rounding Y' = kr R + kg G + kb B and the colour-difference scales, Cb
+/// = (B - Y') cb_scale and Cr = (R - Y') cr_scale in 8-bit chroma codes (+-112
+/// for the primaries at 100%).
 struct ScopeWeights {
     std::int32_t wr, wg, wb;
-    std::int64_t cb_scale, cr_scale;
+    float kr, kg, kb;
+    float cb_scale, cr_scale;
 };
 ScopeWeights scope_weights(ScopeMatrix matrix);
 
 /// Where a pixel's Cb and Cr fall on the vectorscope's 256 x 256 grid: x =
-/// 128 + Cb, y = 128 - Cr (Cr up, y from the top), each rounded half up and
-/// kept inside the grid.
+/// floor(128.5 + Cb), y = floor(128.5 - Cr) (Cr up, y from the top), each kept
+/// inside the grid; in single precision, in that order of operations.
 struct VectorCell {
     int x, y;
 };
 VectorCell vector_cell(const ScopeWeights& w, int red, int green, int blue);
 
-/// Most pixels count_scopes takes: a column of the waveform or the parade then
-/// holds at most 65535 of them.
-constexpr std::int64_t kScopePixelsMost = std::int64_t{1} << 22;
+/// Most pixels count_scopes takes.
+constexpr std::int64_t kScopePixelsMost = std::int64_t{1} << 26;
 
 /// What the scopes count: for each waveform column the pixels of each luma
 /// code, for each parade column and colour the pixels of each code, and for
 /// each vectorscope cell its pixels. The histograms are the sums over columns.
-/// Columns are 16-bit, so that all the counts stay close to the processor.
+/// Kept as they are drawn, a row of the scope a code.
 struct ScopeCounts {
-    std::uint16_t waveform[kWaveformColumns][256];
-    /// parade[column][colour][code], colours red, green, blue.
-    std::uint16_t parade[kParadeColumns][3][256];
+    /// waveform[code][column].
+    std::uint32_t waveform[256][kWaveformColumns];
+    /// parade[colour][code][column], colours red, green, blue.
+    std::uint32_t parade[3][256][kParadeColumns];
     /// vector[y][x], as vector_cell places pixels.
     std::uint32_t vector[256][256];
     std::int64_t pixels;

@@ -43,7 +43,7 @@ TEST(Scopes, CountsArePlainCountsOfThePixels) {
         const auto px = random_picture(w, h, 5 + m);
         const auto c = counted(px, w, h, m);
         const ScopeWeights wt = scope_weights(m);
-        std::vector<std::uint16_t> wave(kWaveformColumns * 256), parade(kParadeColumns * 3 * 256);
+        std::vector<std::uint32_t> wave(kWaveformColumns * 256), parade(kParadeColumns * 3 * 256);
         std::vector<std::uint32_t> vec(256 * 256), hist(4 * 256);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
@@ -53,9 +53,9 @@ TEST(Scopes, CountsArePlainCountsOfThePixels) {
                                            static_cast<long long>(wt.wg) * rgb[1] +
                                            static_cast<long long>(wt.wb) * rgb[2];
                 const int luma = static_cast<int>((weighted + 32768) / 65536);
-                ++wave[(x * kWaveformColumns / w) * 256 + luma];
+                ++wave[luma * kWaveformColumns + x * kWaveformColumns / w];
                 for (int k = 0; k < 3; ++k) {
-                    ++parade[((x * kParadeColumns / w) * 3 + k) * 256 + rgb[k]];
+                    ++parade[(k * 256 + rgb[k]) * kParadeColumns + x * kParadeColumns / w];
                     ++hist[k * 256 + rgb[k]];
                 }
                 ++hist[3 * 256 + luma];
