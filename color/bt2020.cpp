@@ -225,6 +225,16 @@ __attribute__((target("avx2"))) inline __m128i inverse_codes_avx2(const Conversi
     return _mm_sub_epi32(_mm_and_si128(e, _mm_set1_epi32(0xFF)), _mm_cmpgt_epi32(f, next));
 }
 
+// All ones in the 32-bit lanes whose bit is set in the low four bits of `bits`.
+inline __m128i lane_mask(int bits) {
+    alignas(16) static const std::int32_t kLanes[16][4] = {
+        {0, 0, 0, 0},   {-1, 0, 0, 0},   {0, -1, 0, 0},   {-1, -1, 0, 0},
+        {0, 0, -1, 0},  {-1, 0, -1, 0},  {0, -1, -1, 0},  {-1, -1, -1, 0},
+        {0, 0, 0, -1},  {-1, 0, 0, -1},  {0, -1, 0, -1},  {-1, -1, 0, -1},
+        {0, 0, -1, -1}, {-1, 0, -1, -1}, {0, -1, -1, -1}, {-1, -1, -1, -1}};
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(kLanes[bits & 15]));
+}
+
 // The four pixels at p, converted one by one with the exact comparison, for
 // the rare block where a value falls on a threshold's fine position.
 __m128i convert_four(const ConversionTables& tables, const std::uint8_t* p) {
@@ -241,10 +251,12 @@ __m128i convert_four(const ConversionTables& tables, const std::uint8_t* p) {
 // the rest one by one. With kMark, pixel i's gamut mark goes to bit first + i
 // of `marks` (first a multiple of four, the words cleared), from the same
 // double-precision sums the codes come from.
+// With `paint`, a marked pixel takes that colour instead.
 template <bool kMark>
 __attribute__((target("avx2"))) int convert_row_avx2(const ConversionTables& tables,
                                                      std::uint8_t* pixels, int count,
-                                                     std::uint64_t* marks, int first) {
+                                                     std::uint64_t* marks, int first,
+                                                     const std::uint32_t* paint) {
     const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
     const __m256d rr = _mm256_set1_pd(kRR), rg = _mm256_set1_pd(kRG), rb = _mm256_set1_pd(kRB);
     const __m256d gg = _mm256_set1_pd(kGG), gr = _mm256_set1_pd(kGR), gb = _mm256_set1_pd(kGB);
@@ -262,6 +274,7 @@ __attribute__((target("avx2"))) int convert_row_avx2(const ConversionTables& tab
     const __m256d high_r = _mm256_set1_pd(tables.gamut_high[0]);
     const __m256d high_g = _mm256_set1_pd(tables.gamut_high[1]);
     const __m256d high_b = _mm256_set1_pd(tables.gamut_high[2]);
+    const __m128i paint_colour = _mm_set1_epi32(paint ? static_cast<int>(*paint & 0xFFFFFF) : 0);
     int i = 0;
     for (; i + 4 <= count; i += 4, pixels += 16) {
         const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
@@ -308,9 +321,12 @@ __attribute__((target("avx2"))) int convert_row_avx2(const ConversionTables& tab
                 word = 0;
             }
         }
+        __m128i shown = out;
+        if constexpr (kMark)
+            if (paint) shown = _mm_blendv_epi8(out, paint_colour, lane_mask(last_marks));
         // Byte 3 of each pixel passes through untouched.
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels),
-                         _mm_or_si128(out, _mm_andnot_si128(colour, px)));
+                         _mm_or_si128(shown, _mm_andnot_si128(colour, px)));
     }
     if constexpr (kMark)
         if (i > 0) marks[(first + i - 1) >> 6] |= word;
@@ -403,7 +419,7 @@ constexpr double kGamutMargin = 0x1p-16;
 template <bool kMark>
 __attribute__((target("avx2,avx512f,avx512bw"))) int convert_blocks_float(
     const ConversionTables& tables, std::uint8_t* pixels, int count, std::uint16_t* near_masks,
-    std::uint16_t* gamut_masks) {
+    std::uint16_t* gamut_masks, const std::uint32_t* paint) {
     const __m512 rr = _mm512_set1_ps(static_cast<float>(kRR));
     const __m512 rg = _mm512_set1_ps(static_cast<float>(kRG));
     const __m512 rb = _mm512_set1_ps(static_cast<float>(kRB));
@@ -499,7 +515,11 @@ __attribute__((target("avx2,avx512f,avx512bw"))) int convert_blocks_float(
         // Saturating packs clamp the codes to 0..255.
         const __m512i packed = _mm512_packus_epi16(_mm512_packs_epi32(cb, cg),
                                                    _mm512_packs_epi32(cr, _mm512_setzero_si512()));
-        const __m512i out = _mm512_shuffle_epi8(packed, order);
+        __m512i out = _mm512_shuffle_epi8(packed, order);
+        if constexpr (kMark)
+            if (paint)
+                out = _mm512_mask_mov_epi32(out, static_cast<__mmask16>(gamut & ~near),
+                                            _mm512_set1_epi32(static_cast<int>(*paint & 0xFFFFFF)));
         // Byte 3 of each pixel passes through untouched; pixels near a code
         // boundary keep their input for the exact arithmetic.
         _mm512_mask_storeu_epi32(pixels, static_cast<__mmask16>(~near),
@@ -525,7 +545,7 @@ __attribute__((target("avx2,avx512f,avx512bw"))) int convert_blocks_float(
 // marks go to `marks` (cleared), pixel i to bit i.
 template <bool kMark>
 int convert_row_float(const ConversionTables& tables, std::uint8_t* pixels, int count,
-                      std::uint64_t* marks) {
+                      std::uint64_t* marks, const std::uint32_t* paint) {
     // A display row has at most 7680 pixels; longer rows go in pieces.
     constexpr int kBlocks = 512;
     std::uint16_t near[kBlocks];
@@ -534,7 +554,7 @@ int convert_row_float(const ConversionTables& tables, std::uint8_t* pixels, int 
     while (count - done >= 16) {
         const int piece = count - done < kBlocks * 16 ? count - done : kBlocks * 16;
         std::uint8_t* p = pixels + 4 * static_cast<std::size_t>(done);
-        const int converted = convert_blocks_float<kMark>(tables, p, piece, near, gamut);
+        const int converted = convert_blocks_float<kMark>(tables, p, piece, near, gamut, paint);
         for (int k = 0; k < converted / 16; ++k) {
             const int at = done + 16 * k;
             if constexpr (kMark)
@@ -544,7 +564,14 @@ int convert_row_float(const ConversionTables& tables, std::uint8_t* pixels, int 
                 std::uint8_t* q = p + 64 * k + 4 * lane;
                 int r = q[2], g = q[1], b = q[0];
                 if constexpr (kMark) {
-                    if (convert_marked(tables, r, g, b)) set_mark(marks, at + lane);
+                    if (convert_marked(tables, r, g, b)) {
+                        set_mark(marks, at + lane);
+                        if (paint) {
+                            r = static_cast<int>(*paint >> 16 & 0xFF);
+                            g = static_cast<int>(*paint >> 8 & 0xFF);
+                            b = static_cast<int>(*paint & 0xFF);
+                        }
+                    }
                 } else {
                     convert_fast(tables, r, g, b);
                 }
@@ -609,13 +636,15 @@ namespace {
 // The row call's paths, the widest first; with kMark, marks for every pixel.
 template <bool kMark>
 void convert_row(const ConversionTables& tables, std::uint8_t* pixels, int count,
-                 std::uint64_t* marks) {
+                 std::uint64_t* marks, const std::uint32_t* paint) {
     int first = 0;  // pixels already converted
 #if KARVELIN_VECTOR_ROWS
     if (tables.vector_rows && count > 0) {
-        first =
-            tables.vector_rows == 2 ? convert_row_float<kMark>(tables, pixels, count, marks) : 0;
-        first += convert_row_avx2<kMark>(tables, pixels + 4 * first, count - first, marks, first);
+        first = tables.vector_rows == 2
+                    ? convert_row_float<kMark>(tables, pixels, count, marks, paint)
+                    : 0;
+        first +=
+            convert_row_avx2<kMark>(tables, pixels + 4 * first, count - first, marks, first, paint);
         if (first == count) return;
         pixels += 4 * first;
     }
@@ -650,7 +679,9 @@ void convert_row(const ConversionTables& tables, std::uint8_t* pixels, int count
             else
                 convert_searched(tables, r, g, b);
             result = static_cast<std::uint32_t>(b) | static_cast<std::uint32_t>(g) << 8 |
-                     static_cast<std::uint32_t>(r) << 16 | outside << 24;
+                     static_cast<std::uint32_t>(r) << 16;
+            if (outside && paint) result = *paint & 0xFFFFFF;
+            result |= outside << 24;
             keys[slot] = key;
             results[slot] = result;
         }
@@ -665,14 +696,14 @@ void convert_row(const ConversionTables& tables, std::uint8_t* pixels, int count
 }  // namespace
 
 void convert_row_bgrx(const ConversionTables& tables, std::uint8_t* pixels, int count) {
-    convert_row<false>(tables, pixels, count, nullptr);
+    convert_row<false>(tables, pixels, count, nullptr, nullptr);
 }
 
 void convert_row_bgrx_marked(const ConversionTables& tables, std::uint8_t* pixels, int count,
-                             std::uint64_t* marks) {
+                             std::uint64_t* marks, const std::uint32_t* paint) {
     if (count <= 0) return;
     std::memset(marks, 0, (static_cast<std::size_t>(count) + 63) / 64 * sizeof *marks);
-    convert_row<true>(tables, pixels, count, marks);
+    convert_row<true>(tables, pixels, count, marks, paint);
 }
 
 bool convert_pixel_marked(const ConversionTables& tables, int& red, int& green, int& blue) {

@@ -80,9 +80,10 @@ bool convert_pixel_marked(const ConversionTables& tables, int& red, int& green, 
 /// Converts like convert_row_bgrx and marks the pixels that leave the gamut
 /// (as convert_pixel_marked decides): bit i % 64 of marks[i / 64] is set for an
 /// out-of-gamut pixel i and cleared for the others, and the rest of the last
-/// word is cleared. `marks` holds (count + 63) / 64 words.
+/// word is cleared. `marks` holds (count + 63) / 64 words. With `paint`, the
+/// marked pixels take that colour (0xRRGGBB) instead of their converted codes.
 void convert_row_bgrx_marked(const ConversionTables& tables, std::uint8_t* pixels, int count,
-                             std::uint64_t* marks);
+                             std::uint64_t* marks, const std::uint32_t* paint = nullptr);
 
 /// a * b + c evaluated in one statement, so that a compiler allowed to fuse it
 /// into a multiply-add would round once instead of twice. Lets a test prove that

@@ -273,7 +273,8 @@ TEST(Conversion, EveryInputEqualsLiteralOnEveryPath) {
 }
 
 // The row call remembers recent results (a small cache on the portable path,
-// the previous four pixels on the vector path): colours drawn from a palette
+// the previous four pixels on the vector path), marking and painting or not:
+// colours drawn from a palette
 // larger than its memory, in runs, repeat both next to each other and far
 // apart, and different colours compete for the same memory; none of that may
 // change a result. Runs of four and eight identical pixels with differing
@@ -323,6 +324,22 @@ TEST(Conversion, RowEqualsPixelAndKeepsFourthByte) {
             ASSERT_EQ(row[4 * i + 1], g) << i;
             ASSERT_EQ(row[4 * i], b) << i;
             ASSERT_EQ(row[4 * i + 3], before[4 * i + 3]) << i;
+        }
+        // Marked and painted: the pixels out of gamut take the colour, the
+        // others their codes, and the marks say which.
+        row = before;
+        const std::uint32_t paint = 0x123456;
+        std::vector<std::uint64_t> marks((static_cast<std::size_t>(count) + 63) / 64);
+        convert_row_bgrx_marked(*t, row.data(), count, marks.data(), &paint);
+        for (int i = 0; i < count; ++i) {
+            int r = before[4 * i + 2], g = before[4 * i + 1], b = before[4 * i];
+            const bool out = convert_pixel_marked(tables(), r, g, b);
+            if (out) r = 0x12, g = 0x34, b = 0x56;
+            ASSERT_EQ(row[4 * i + 2], r) << i;
+            ASSERT_EQ(row[4 * i + 1], g) << i;
+            ASSERT_EQ(row[4 * i], b) << i;
+            ASSERT_EQ(row[4 * i + 3], before[4 * i + 3]) << i;
+            ASSERT_EQ((marks[i / 64] >> (i % 64)) & 1, out ? 1u : 0u) << i;
         }
     }
 }
