@@ -259,12 +259,18 @@ struct Shades {
     std::uint32_t pixel[1024];
     float scale;  // a count in 1/1023 of `most`
     Shades(Rgb c, std::uint32_t most) : scale(most ? 1023.0f / static_cast<float>(most) : 0.0f) {
+        static const struct Levels {
+            int level[1024];
+            Levels() {
+                for (int i = 0; i < 1024; ++i)
+                    level[i] = static_cast<int>(
+                        std::lround(60 + 195 * std::log1p(63.0 * i / 1023) / std::log(64.0)));
+            }
+        } levels;
         pixel[0] = packed(kBackground);
         for (int i = 1; i < 1024; ++i) {
-            const double level = 60 + 195 * std::log1p(63.0 * i / 1023) / std::log(64.0);
-            pixel[i] =
-                packed({static_cast<int>(c.r * level / 255), static_cast<int>(c.g * level / 255),
-                        static_cast<int>(c.b * level / 255)});
+            const int l = levels.level[i];
+            pixel[i] = packed({c.r * l / 255, c.g * l / 255, c.b * l / 255});
         }
     }
     void draw(std::uint8_t* p, std::uint32_t count) const {
@@ -384,7 +390,8 @@ void draw_waveforms(const Canvas& canvas, const ScopeCounts& counts) {
 
 void draw_scopes(const ScopeCounts& counts, std::uint8_t* out) {
     const Canvas canvas{out};
-    canvas.fill(0, 0, kScopesWidth, kScopesHeight, kBackground);
+    // The other panels store every cell themselves.
+    canvas.fill(0, 0, 512, 256, kBackground);
     draw_histogram(canvas, counts);
     draw_vectorscope(canvas, counts);
     draw_waveforms(canvas, counts);

@@ -161,8 +161,10 @@ void open_path(Window& win) {
     open_sequence(win.viewer);
     bool changed = false;
     ReadFailure why = kReadOk;
-    signal_frame_loaded(win,
-                        settle_load(win, complete_size_change(win.viewer, &changed, &why), why));
+    // The reason is read after the load that writes it (the arguments of one
+    // call may be evaluated in any order).
+    const int result = complete_size_change(win.viewer, &changed, &why);
+    signal_frame_loaded(win, settle_load(win, result, why));
     refresh_probe(win);
     if (changed) {
         recover_from_allocation_failure(win);
