@@ -6,15 +6,10 @@
 #include <numeric>
 #include <vector>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#define KARVELIN_SCOPES_SSE2 1
-#else
-#define KARVELIN_SCOPES_SSE2 0
-#endif
 // Eight pixels at a time where the processor has AVX2; not on Windows, whose
 // compilers cannot align the stack for spilled 32-byte registers.
-#if KARVELIN_SCOPES_SSE2 && defined(__GNUC__) && !defined(_WIN32)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
+#include <immintrin.h>
 #define KARVELIN_SCOPES_AVX2 1
 #else
 #define KARVELIN_SCOPES_AVX2 0
@@ -111,40 +106,6 @@ void place_row(const ScopeWeights& w, const std::uint8_t* px, int count,
     static const bool avx2 = __builtin_cpu_supports("avx2");
     if (avx2) x = place_row_avx2(w, px, count, wave_column, wave_cell, vector_at);
 #endif
-#if KARVELIN_SCOPES_SSE2
-    // Four pixels at a time, with the very operations of the pixel-by-pixel loop.
-    const __m128i byte = _mm_set1_epi32(0xFF);
-    const __m128 wr = _mm_set1_ps(static_cast<float>(w.wr)),
-                 wg = _mm_set1_ps(static_cast<float>(w.wg));
-    const __m128 wb = _mm_set1_ps(static_cast<float>(w.wb));
-    const __m128 kr = _mm_set1_ps(w.kr), kg = _mm_set1_ps(w.kg), kb = _mm_set1_ps(w.kb);
-    const __m128 cbs = _mm_set1_ps(w.cb_scale), crs = _mm_set1_ps(w.cr_scale);
-    const __m128 half = _mm_set1_ps(32768.0f), unit = _mm_set1_ps(1.0f / 65536);
-    const __m128 centre = _mm_set1_ps(128.5f), zero = _mm_setzero_ps(), top = _mm_set1_ps(255.0f);
-    for (; x + 4 <= count; x += 4) {
-        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(px + 4 * x));
-        const __m128 b = _mm_cvtepi32_ps(_mm_and_si128(p, byte));
-        const __m128 g = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 8), byte));
-        const __m128 r = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 16), byte));
-        const __m128 weighted =
-            _mm_add_ps(_mm_add_ps(_mm_mul_ps(wr, r), _mm_mul_ps(wg, g)), _mm_mul_ps(wb, b));
-        const __m128i luma = _mm_cvttps_epi32(_mm_mul_ps(_mm_add_ps(weighted, half), unit));
-        const __m128i cell =
-            _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(luma, 8), _mm_slli_epi32(luma, 7)),
-                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(wave_column + x)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(wave_cell + x), cell);
-        const __m128 y =
-            _mm_add_ps(_mm_add_ps(_mm_mul_ps(kr, r), _mm_mul_ps(kg, g)), _mm_mul_ps(kb, b));
-        const __m128 cb = _mm_mul_ps(_mm_sub_ps(b, y), cbs);
-        const __m128 cr = _mm_mul_ps(_mm_sub_ps(r, y), crs);
-        const __m128i cx =
-            _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_add_ps(centre, cb), zero), top));
-        const __m128i cy =
-            _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(_mm_sub_ps(centre, cr), zero), top));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(vector_at + x),
-                         _mm_add_epi32(_mm_slli_epi32(cy, 8), cx));
-    }
-#endif
     for (; x < count; ++x) {
         const int b = px[4 * x], g = px[4 * x + 1], r = px[4 * x + 2];
         const float weighted = static_cast<float>(w.wr) * static_cast<float>(r) +
@@ -179,9 +140,8 @@ void count_scopes(const std::uint8_t* pixels, int width, int height, std::size_t
         wave_at[x] = static_cast<std::uint32_t>(std::int64_t{x} * kWaveformColumns / width);
         parade_at[x] = static_cast<std::uint32_t>(std::int64_t{x} * kParadeColumns / width);
     }
-    // A row in two passes: first where each pixel goes (a loop the compiler
-    // runs several pixels at a time), then the counting alone, which is bound by
-    // its loads and stores.
+    // A row in two passes: first where each pixel goes (eight pixels at a time
+    // with AVX2), then the counting alone, which is bound by its loads and stores.
     std::vector<std::uint32_t> wave_cell(static_cast<std::size_t>(width));
     std::vector<std::uint32_t> vector_at(static_cast<std::size_t>(width));
     std::uint32_t* waveform = &counts.waveform[0][0];
