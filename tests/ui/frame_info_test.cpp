@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,14 +28,11 @@ bool have_tool(const char* name) {
 /// The listing's lines as field -> value; every line must be "field: value".
 std::map<std::string, std::string> fields_of(const std::string& listing) {
     std::map<std::string, std::string> out;
-    std::size_t at = 0;
-    while (at < listing.size()) {
-        const std::size_t end = listing.find('\n', at);
-        const std::string line = listing.substr(at, end - at);
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) {
         const std::size_t colon = line.find(": ");
         EXPECT_NE(colon, std::string::npos) << line;
         if (colon != std::string::npos) out[line.substr(0, colon)] = line.substr(colon + 2);
-        at = end == std::string::npos ? listing.size() : end + 1;
     }
     return out;
 }
@@ -177,7 +175,9 @@ TEST(FrameInfo, UnsetGarbageAndUnterminatedFields) {
     ASSERT_EQ(write_file(path, file), 0);
     {
         const auto f = listing_of(path);
-        EXPECT_EQ(f.at("creator"), "Cam??[2J??" "!");
+        EXPECT_EQ(f.at("creator"),
+                  "Cam??[2J??"
+                  "!");
         EXPECT_EQ(f.at("transfer"), "99");
         EXPECT_EQ(f.at("colorimetric"), "6 (BT.709)");
         EXPECT_EQ(f.at("film frame rate"), "not set");

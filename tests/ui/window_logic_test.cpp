@@ -922,19 +922,4 @@ TEST_F(WindowLogic, ScopesShowThePictureAsItIsAndFollowEveryFrame) {
     EXPECT_FALSE(front.scopes_shown);
 }
 
-// File > Frame Info... lists the current frame in a box; with nothing open it beeps.
-TEST_F(WindowLogic, FrameInfoListsTheCurrentFrame) {
-    start();
-    window_command(win, kCmdFrameInfo);
-    EXPECT_TRUE(front.texts.empty());
-    EXPECT_EQ(front.beeps, 1);
-    const std::string path = make_signal_sequence(dir);
-    window_drop(win, dir.file("sig_2.dpx").c_str());
-    window_command(win, kCmdFrameInfo);
-    ASSERT_EQ(front.texts.size(), 1u);
-    EXPECT_EQ(front.texts[0].substr(0, 17 + path.size()),
-              "Frame Info\nfile: " + dir.file("sig_2.dpx"));
-    EXPECT_NE(front.texts[0].find("\ntimecode: 01:00:00:02\n"), std::string::npos);
-}
-
 }  // namespace
