@@ -6,10 +6,16 @@
 //   rows   - pread of exactly the rows the shift needs (each the layout's own
 //            row bytes), one call per row, into one buffer, no pixel work.
 // Also the peak resident memory of a process that reads an 8K frame at 1/1.
+// With --marks: the grainy 16-bit picture at 4K and 8K, every shift, read with
+// the range and gamut marks off and on (marked pixels painted as the rows are
+// made, and counted afterwards, as the window does), side by side: the time a
+// read takes with the helper thread, and the processor time it costs on one
+// thread (which load from elsewhere disturbs far less).
 // Frames are generated into a temporary folder that is removed afterwards.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_common.h"
 #include "color/bt2020.h"
 #include "core/formats/dpx_layout.h"
 #include "core/helper_thread.h"
@@ -259,6 +266,110 @@ bool make_frame(const std::string& folder, const Layout* layout, bool big, Frame
     return parsed == 0;
 }
 
+// The marks cases of one read, in the order they are timed.
+enum MarkCase { kPlain, kRange, kConverted, kGamut, kBoth, kBothAfter, kMarkCases };
+const char* const kMarkCaseNames[kMarkCases] = {"off",   "range",   "709",
+                                                "709+g", "709+g+r", "709+g+r after"};
+
+// One read of `c`: the marks painted as the rows are made, or (kBothAfter, the
+// window with its scopes open) painted over the picture afterwards; both counted.
+double thread_cpu_ms() {
+    timespec t;
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// One read of case `c`: wall time with the helper thread, or (`cpu`) the
+// calling thread's processor time doing all of it alone.
+double time_marked(const Frame& f, FrameStore& store, const ConversionTables& tables,
+                   PixelMarks& marks, int c, bool cpu, std::string& path, std::int64_t* marked) {
+    g_share_frames = cpu ? 0 : 1;
+    store.convert = c >= kConverted;
+    marks.gamut = c >= kGamut;
+    marks.range = c == kRange || c >= kBoth;
+    marks.paint = c != kBothAfter;
+    store.marks = c == kPlain || c == kConverted ? nullptr : &marks;
+    const auto t0 = Clock::now();
+    const double c0 = thread_cpu_ms();
+    path = f.path;
+    if (read_dpx_frame(path.c_str(), store, tables) != 0) std::exit(1);
+    const int w = display_width(store), h = display_height(store);
+    if (store.marks) {
+        if (!marks.paint) paint_marks(marks, marks.gamut, marks.range, store.pixels, w, h);
+        *marked = count_marks(marks, marks.gamut ? marks.gamut_bits : nullptr, w, h) +
+                  count_marks(marks, marks.range ? marks.range_bits : nullptr, w, h);
+    }
+    const double ms = cpu ? thread_cpu_ms() - c0 : ms_since(t0);
+    g_share_frames = 1;
+    return ms;
+}
+
+int run_marks(const std::string& folder, const ConversionTables& tables, bool quick) {
+    PixelMarks marks;
+    if (alloc_marks(marks, kMaxFrameWidth, kMaxFrameHeight) != 0) return 1;
+    std::printf("%-9s %5s %-14s %17s %8s %13s %8s\n", "size", "scale", "case", "wall (min)", "cpu",
+                "ratio wall", "cpu");
+    for (int big = 0; big <= 1; ++big) {
+        Frame f;
+        f.width = big ? 7680 : 3840;
+        f.height = big ? 4320 : 2160;
+        f.path = folder + (big ? "/grain.8K.dpx" : "/grain.4K.dpx");
+        f.files = {f.path};
+        const std::vector<std::uint16_t> rgb = bench::make_grain_picture(f.width, f.height);
+        if (write_dpx_file(f.path, f.width, f.height, rgb.data()) != 0) return 1;
+        std::vector<std::uint8_t> buffer(rgb.size() * 2 + 65536, 1);
+        floor_whole(f, buffer);
+        const int rounds = quick ? 3 : (big ? 11 : 21);
+        for (int shift = 0; shift <= 3; ++shift) {
+            FrameStore store;
+            store.source_width = f.width;
+            store.source_height = f.height;
+            store.shift = shift;
+            if (reallocate_display(store) != 0) return 1;
+            std::string path;
+            std::vector<double> ms[kMarkCases], cpu[kMarkCases];
+            std::int64_t marked[kMarkCases] = {};
+            for (int c = 0; c < kMarkCases; ++c)
+                time_marked(f, store, tables, marks, c, false, path, &marked[c]);
+            // Rounds of every case in turn, so that load from elsewhere hits all alike.
+            for (int round = 0; round < rounds; ++round)
+                for (int c = 0; c < kMarkCases; ++c) {
+                    ms[c].push_back(
+                        time_marked(f, store, tables, marks, c, false, path, &marked[c]));
+                    cpu[c].push_back(
+                        time_marked(f, store, tables, marks, c, true, path, &marked[c]));
+                }
+            const double pixels = static_cast<double>(display_width(store)) * display_height(store);
+            for (int c = 0; c < kMarkCases; ++c) {
+                const bench::Stats st = bench::stats(ms[c]), sc = bench::stats(cpu[c]);
+                const int base = c == kRange ? kPlain : c >= kGamut ? kConverted : c;
+                char ratio[96] = "";
+                if (base != c)
+                    std::snprintf(ratio, sizeof ratio, "%5.2fx %-5s %5.2fx   %.1f%% marked",
+                                  st.median / bench::stats(ms[base]).median, kMarkCaseNames[base],
+                                  sc.median / bench::stats(cpu[base]).median,
+                                  100.0 * marked[c] / pixels);
+                std::printf("%-9s %5s %-14s %8.2f (%6.2f) %8.2f  %s\n",
+                            big ? "7680x4320" : "3840x2160",
+                            (const char*[]){"1/1", "1/2", "1/4", "1/8"}[shift], kMarkCaseNames[c],
+                            st.median, st.min, sc.median, ratio);
+            }
+            std::fflush(stdout);
+            store.marks = nullptr;
+            release_display(store);
+        }
+        remove_frame(f);
+    }
+    release_marks(marks);
+    ::rmdir(folder.c_str());
+    std::printf(
+        "\nms per frame (read, paint and count of the marks), medians of rounds run side by\n"
+        "side: wall time with the helper thread (and its min), and processor time on one\n"
+        "thread; ratios of medians against the same read without marks. \"marked\": the\n"
+        "marks counted (gamut and range together).\n");
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -267,10 +378,11 @@ int main(int argc, char** argv) {
 
     // Runs per case: fewer for the big frames. "--quick" for a fast smoke run;
     // "--only NAME" for one layout ("planar" for the planar reader).
-    bool quick = false;
+    bool quick = false, marks = false;
     const char* only = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) quick = true;
+        if (std::strcmp(argv[i], "--marks") == 0) marks = true;
         if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
     }
     const char* tmp = std::getenv("TMPDIR");
@@ -283,6 +395,7 @@ int main(int argc, char** argv) {
     ConversionTables tables{};
     build_conversion_tables(tables);
     start_frame_helper();
+    if (marks) return run_marks(folder, tables, quick);
 
     std::printf("%-7s %-9s %5s %7s %7s %7s %7s %7s %7s %7s %7s %7s\n", "format", "size", "scale",
                 "whole", "rows", "off1", "off", "on", "off1/rw", "off/row", "off/whl", "on/off");

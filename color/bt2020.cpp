@@ -87,6 +87,33 @@ inline void convert_searched(const ConversionTables& tables, int& red, int& gree
     blue = search_code(tables.threshold, v.b);
 }
 
+// Whether matrix results `v` lie outside the gamut limits; bitwise, so that
+// the answer costs no branch.
+inline bool outside_gamut(const ConversionTables& tables, const Linear& v) {
+    return (v.r < tables.gamut_low[0]) | (v.r > tables.gamut_high[0]) |
+           (v.g < tables.gamut_low[1]) | (v.g > tables.gamut_high[1]) |
+           (v.b < tables.gamut_low[2]) | (v.b > tables.gamut_high[2]);
+}
+
+// The conversion of one pixel and whether it leaves the gamut, from the same sums.
+inline bool convert_marked(const ConversionTables& tables, int& red, int& green, int& blue) {
+    const Linear v = matrix_sums(tables, red, green, blue);
+    if (tables.fast_inverse) {
+        red = inverse_code(tables, v.r);
+        green = inverse_code(tables, v.g);
+        blue = inverse_code(tables, v.b);
+    } else {
+        red = search_code(tables.threshold, v.r);
+        green = search_code(tables.threshold, v.g);
+        blue = search_code(tables.threshold, v.b);
+    }
+    return outside_gamut(tables, v);
+}
+
+inline void set_mark(std::uint64_t* marks, int i) {
+    marks[i >> 6] |= std::uint64_t{1} << (i & 63);
+}
+
 // Whether (v - origin) * scale fits an int for every matrix result v, far from
 // overflow: the inverses compute that index as an int before clamping it.
 bool index_fits_int(const ConversionTables& tables, double origin, double scale) {
@@ -198,6 +225,16 @@ __attribute__((target("avx2"))) inline __m128i inverse_codes_avx2(const Conversi
     return _mm_sub_epi32(_mm_and_si128(e, _mm_set1_epi32(0xFF)), _mm_cmpgt_epi32(f, next));
 }
 
+// All ones in the 32-bit lanes whose bit is set in the low four bits of `bits`.
+inline __m128i lane_mask(int bits) {
+    alignas(16) static const std::int32_t kLanes[16][4] = {
+        {0, 0, 0, 0},   {-1, 0, 0, 0},   {0, -1, 0, 0},   {-1, -1, 0, 0},
+        {0, 0, -1, 0},  {-1, 0, -1, 0},  {0, -1, -1, 0},  {-1, -1, -1, 0},
+        {0, 0, 0, -1},  {-1, 0, 0, -1},  {0, -1, 0, -1},  {-1, -1, 0, -1},
+        {0, 0, -1, -1}, {-1, 0, -1, -1}, {0, -1, -1, -1}, {-1, -1, -1, -1}};
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(kLanes[bits & 15]));
+}
+
 // The four pixels at p, converted one by one with the exact comparison, for
 // the rare block where a value falls on a threshold's fine position.
 __m128i convert_four(const ConversionTables& tables, const std::uint8_t* p) {
@@ -211,9 +248,15 @@ __m128i convert_four(const ConversionTables& tables, const std::uint8_t* p) {
 }
 
 // Returns how many pixels it converted (a multiple of four); the caller does
-// the rest one by one.
+// the rest one by one. With kMark, pixel i's gamut mark goes to bit first + i
+// of `marks` (first a multiple of four, the words cleared), from the same
+// double-precision sums the codes come from.
+// With `paint`, a marked pixel takes that colour instead.
+template <bool kMark>
 __attribute__((target("avx2"))) int convert_row_avx2(const ConversionTables& tables,
-                                                     std::uint8_t* pixels, int count) {
+                                                     std::uint8_t* pixels, int count,
+                                                     std::uint64_t* marks, int first,
+                                                     const std::uint32_t* paint) {
     const __m128i colour = _mm_set1_epi32(0x00FFFFFF);
     const __m256d rr = _mm256_set1_pd(kRR), rg = _mm256_set1_pd(kRG), rb = _mm256_set1_pd(kRB);
     const __m256d gg = _mm256_set1_pd(kGG), gr = _mm256_set1_pd(kGR), gb = _mm256_set1_pd(kGB);
@@ -223,6 +266,15 @@ __attribute__((target("avx2"))) int convert_row_avx2(const ConversionTables& tab
     // four pixels exactly; reusing that result skips the work. The first
     // block never matches: its "previous" colours are not 24-bit values.
     __m128i last_in = _mm_set1_epi32(-1), last_out = _mm_setzero_si128();
+    int last_marks = 0;
+    std::uint64_t word = 0;  // marks of the word being gathered
+    const __m256d low_r = _mm256_set1_pd(tables.gamut_low[0]);
+    const __m256d low_g = _mm256_set1_pd(tables.gamut_low[1]);
+    const __m256d low_b = _mm256_set1_pd(tables.gamut_low[2]);
+    const __m256d high_r = _mm256_set1_pd(tables.gamut_high[0]);
+    const __m256d high_g = _mm256_set1_pd(tables.gamut_high[1]);
+    const __m256d high_b = _mm256_set1_pd(tables.gamut_high[2]);
+    const __m128i paint_colour = _mm_set1_epi32(paint ? static_cast<int>(*paint & 0xFFFFFF) : 0);
     int i = 0;
     for (; i + 4 <= count; i += 4, pixels += 16) {
         const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
@@ -247,13 +299,37 @@ __attribute__((target("avx2"))) int convert_row_avx2(const ConversionTables& tab
             const __m128i cb = inverse_codes_avx2(tables, b, equal);
             out = _mm_or_si128(_mm_or_si128(cb, _mm_slli_epi32(cg, 8)), _mm_slli_epi32(cr, 16));
             if (!_mm_testz_si128(equal, equal)) out = convert_four(tables, p);
+            if constexpr (kMark) {
+                const __m256d beyond =
+                    _mm256_or_pd(_mm256_or_pd(_mm256_or_pd(_mm256_cmp_pd(r, low_r, _CMP_LT_OQ),
+                                                           _mm256_cmp_pd(r, high_r, _CMP_GT_OQ)),
+                                              _mm256_or_pd(_mm256_cmp_pd(g, low_g, _CMP_LT_OQ),
+                                                           _mm256_cmp_pd(g, high_g, _CMP_GT_OQ))),
+                                 _mm256_or_pd(_mm256_cmp_pd(b, low_b, _CMP_LT_OQ),
+                                              _mm256_cmp_pd(b, high_b, _CMP_GT_OQ)));
+                last_marks = _mm256_movemask_pd(beyond);
+            }
             last_in = in;
             last_out = out;
         }
+        if constexpr (kMark) {
+            // Gathered a word at a time: one store per 64 pixels.
+            const int at = first + i;
+            word |= static_cast<std::uint64_t>(last_marks) << (at & 63);
+            if ((at & 63) == 60) {
+                marks[at >> 6] |= word;
+                word = 0;
+            }
+        }
+        __m128i shown = out;
+        if constexpr (kMark)
+            if (paint) shown = _mm_blendv_epi8(out, paint_colour, lane_mask(last_marks));
         // Byte 3 of each pixel passes through untouched.
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels),
-                         _mm_or_si128(out, _mm_andnot_si128(colour, px)));
+                         _mm_or_si128(shown, _mm_andnot_si128(colour, px)));
     }
+    if constexpr (kMark)
+        if (i > 0) marks[(first + i - 1) >> 6] |= word;
     return i;
 }
 
@@ -327,12 +403,23 @@ __attribute__((target("avx2,avx512f,avx512bw"))) inline __m512i code_units(__m51
     return units;
 }
 
+/// Matrix results within this much of a gamut limit are decided by the exact
+/// arithmetic: the single-precision sums lie within 1e-6 of the double ones
+/// (|coefficients| sum to at most 2.33, decoded values to at most 1.22, four
+/// roundings of 2^-24), so 2^-16 leaves a factor of 15.
+constexpr double kGamutMargin = 0x1p-16;
+
 // Converts count / 16 blocks of 16 pixels and returns how many pixels that is.
 // The loop makes no calls, so that its constants stay in registers: pixels near
 // a code boundary keep their input and are flagged in `near_masks`, one 16-bit
-// mask per block; the caller converts those with the exact arithmetic.
+// mask per block; the caller converts those with the exact arithmetic. With
+// kMark, pixels whose sums lie near a gamut limit join them, and `gamut_masks`
+// gets the block's out-of-gamut pixels among the others. Black and white lie
+// on the limits themselves and are in gamut: they never need the exact sums.
+template <bool kMark>
 __attribute__((target("avx2,avx512f,avx512bw"))) int convert_blocks_float(
-    const ConversionTables& tables, std::uint8_t* pixels, int count, std::uint16_t* near_masks) {
+    const ConversionTables& tables, std::uint8_t* pixels, int count, std::uint16_t* near_masks,
+    std::uint16_t* gamut_masks, const std::uint32_t* paint) {
     const __m512 rr = _mm512_set1_ps(static_cast<float>(kRR));
     const __m512 rg = _mm512_set1_ps(static_cast<float>(kRG));
     const __m512 rb = _mm512_set1_ps(static_cast<float>(kRB));
@@ -355,6 +442,19 @@ __attribute__((target("avx2,avx512f,avx512bw"))) int convert_blocks_float(
     // As in the double-precision rows, a block equal to the previous one takes
     // its result; the first block never matches.
     __m512i last_in = _mm512_set1_epi32(-1), last_out = _mm512_setzero_si512();
+    __mmask16 last_gamut = 0;
+    // The gamut limits less and plus the margin, per matrix result.
+    __m512 inside_low[3], inside_high[3], outside_low[3], outside_high[3];
+    if constexpr (kMark) {
+        for (int c = 0; c < 3; ++c) {
+            inside_low[c] = _mm512_set1_ps(static_cast<float>(tables.gamut_low[c] + kGamutMargin));
+            inside_high[c] =
+                _mm512_set1_ps(static_cast<float>(tables.gamut_high[c] - kGamutMargin));
+            outside_low[c] = _mm512_set1_ps(static_cast<float>(tables.gamut_low[c] - kGamutMargin));
+            outside_high[c] =
+                _mm512_set1_ps(static_cast<float>(tables.gamut_high[c] + kGamutMargin));
+        }
+    }
     const int blocks = count / 16;
     for (int k = 0; k < blocks; ++k, pixels += 64) {
         near_masks[k] = 0;
@@ -362,6 +462,7 @@ __attribute__((target("avx2,avx512f,avx512bw"))) int convert_blocks_float(
         const __m512i in = _mm512_and_si512(px, colour);
         if (_mm512_cmpneq_epi32_mask(in, last_in) == 0) {
             _mm512_storeu_si512(pixels, _mm512_ternarylogic_epi32(last_out, px, colour, 0xE4));
+            if constexpr (kMark) gamut_masks[k] = last_gamut;
             continue;
         }
         // Windows of 32 codes from the first pixel's codes less 15 (0 .. 224).
@@ -393,18 +494,42 @@ __attribute__((target("avx2,avx512f,avx512bw"))) int convert_blocks_float(
         const __m512 g = _mm512_fmadd_ps(gb, B, _mm512_fmadd_ps(gr, R, _mm512_mul_ps(gg, G)));
         const __m512 b = _mm512_fmadd_ps(bg, G, _mm512_fmadd_ps(br, R, _mm512_mul_ps(bb, B)));
         __mmask16 near = 0;
+        __mmask16 gamut = 0;
+        if constexpr (kMark) {
+            const __m512 sums[3] = {r, g, b};
+            __mmask16 surely = 0, maybe = 0;
+            for (int c = 0; c < 3; ++c) {
+                surely |= _mm512_cmp_ps_mask(sums[c], outside_low[c], _CMP_LT_OQ) |
+                          _mm512_cmp_ps_mask(sums[c], outside_high[c], _CMP_GT_OQ);
+                maybe |= _mm512_cmp_ps_mask(sums[c], inside_low[c], _CMP_LT_OQ) |
+                         _mm512_cmp_ps_mask(sums[c], inside_high[c], _CMP_GT_OQ);
+            }
+            const __mmask16 plain = _mm512_cmpeq_epi32_mask(in, _mm512_set1_epi32(0x101010)) |
+                                    _mm512_cmpeq_epi32_mask(in, _mm512_set1_epi32(0xEBEBEB));
+            near = static_cast<__mmask16>(maybe & ~surely & ~plain);
+            gamut = surely;
+        }
         const __m512i cb = _mm512_srai_epi32(code_units(b, near), 16);
         const __m512i cg = _mm512_srai_epi32(code_units(g, near), 16);
         const __m512i cr = _mm512_srai_epi32(code_units(r, near), 16);
         // Saturating packs clamp the codes to 0..255.
         const __m512i packed = _mm512_packus_epi16(_mm512_packs_epi32(cb, cg),
                                                    _mm512_packs_epi32(cr, _mm512_setzero_si512()));
-        const __m512i out = _mm512_shuffle_epi8(packed, order);
+        __m512i out = _mm512_shuffle_epi8(packed, order);
+        if constexpr (kMark)
+            if (paint)
+                out = _mm512_mask_mov_epi32(out, static_cast<__mmask16>(gamut & ~near),
+                                            _mm512_set1_epi32(static_cast<int>(*paint & 0xFFFFFF)));
         // Byte 3 of each pixel passes through untouched; pixels near a code
         // boundary keep their input for the exact arithmetic.
         _mm512_mask_storeu_epi32(pixels, static_cast<__mmask16>(~near),
                                  _mm512_ternarylogic_epi32(out, px, colour, 0xE4));
         near_masks[k] = near;
+        if constexpr (kMark) {
+            // Near pixels get their mark from the exact arithmetic.
+            last_gamut = static_cast<__mmask16>(gamut & ~near);
+            gamut_masks[k] = last_gamut;
+        }
         last_in = near ? _mm512_set1_epi32(-1) : in;
         last_out = out;
     }
@@ -416,21 +541,40 @@ __attribute__((target("avx2,avx512f,avx512bw"))) int convert_blocks_float(
 #endif
 
 // The single-precision blocks, then the exact arithmetic for what they left.
-// Returns how many pixels it converted (a multiple of 16).
-int convert_row_float(const ConversionTables& tables, std::uint8_t* pixels, int count) {
+// Returns how many pixels it converted (a multiple of 16); with kMark their
+// marks go to `marks` (cleared), pixel i to bit i.
+template <bool kMark>
+int convert_row_float(const ConversionTables& tables, std::uint8_t* pixels, int count,
+                      std::uint64_t* marks, const std::uint32_t* paint) {
     // A display row has at most 7680 pixels; longer rows go in pieces.
     constexpr int kBlocks = 512;
     std::uint16_t near[kBlocks];
+    std::uint16_t gamut[kMark ? kBlocks : 1];
     int done = 0;
     while (count - done >= 16) {
         const int piece = count - done < kBlocks * 16 ? count - done : kBlocks * 16;
         std::uint8_t* p = pixels + 4 * static_cast<std::size_t>(done);
-        const int converted = convert_blocks_float(tables, p, piece, near);
+        const int converted = convert_blocks_float<kMark>(tables, p, piece, near, gamut, paint);
         for (int k = 0; k < converted / 16; ++k) {
+            const int at = done + 16 * k;
+            if constexpr (kMark)
+                marks[at >> 6] |= static_cast<std::uint64_t>(gamut[k]) << (at & 63);
             for (unsigned left = near[k]; left != 0; left &= left - 1) {
-                std::uint8_t* q = p + 64 * k + 4 * __builtin_ctz(left);
+                const int lane = __builtin_ctz(left);
+                std::uint8_t* q = p + 64 * k + 4 * lane;
                 int r = q[2], g = q[1], b = q[0];
-                convert_fast(tables, r, g, b);
+                if constexpr (kMark) {
+                    if (convert_marked(tables, r, g, b)) {
+                        set_mark(marks, at + lane);
+                        if (paint) {
+                            r = static_cast<int>(*paint >> 16 & 0xFF);
+                            g = static_cast<int>(*paint >> 8 & 0xFF);
+                            b = static_cast<int>(*paint & 0xFF);
+                        }
+                    }
+                } else {
+                    convert_fast(tables, r, g, b);
+                }
                 q[0] = static_cast<std::uint8_t>(b);
                 q[1] = static_cast<std::uint8_t>(g);
                 q[2] = static_cast<std::uint8_t>(r);
@@ -455,6 +599,14 @@ void build_conversion_tables(ConversionTables& tables) {
     for (int c = 0; c < 9; ++c)
         for (int i = 0; i < 256; ++i) tables.product[c][i] = coefficient[c] * tables.decode[i];
     build_buckets(tables);
+    // The gamut ends where the conversion puts black and white.
+    const Linear black = matrix_sums(tables, 16, 16, 16),
+                 white = matrix_sums(tables, 235, 235, 235);
+    const double low[3] = {black.r, black.g, black.b}, high[3] = {white.r, white.g, white.b};
+    for (int c = 0; c < 3; ++c) {
+        tables.gamut_low[c] = low[c];
+        tables.gamut_high[c] = high[c];
+    }
 #if KARVELIN_VECTOR_ROWS
     // The single-precision rows fall back on the double-precision ones, which
     // need the fine entries too.
@@ -479,14 +631,22 @@ void convert_pixel(const ConversionTables& tables, int& red, int& green, int& bl
         convert_searched(tables, red, green, blue);
 }
 
-void convert_row_bgrx(const ConversionTables& tables, std::uint8_t* pixels, int count) {
+namespace {
+
+// The row call's paths, the widest first; with kMark, marks for every pixel.
+template <bool kMark>
+void convert_row(const ConversionTables& tables, std::uint8_t* pixels, int count,
+                 std::uint64_t* marks, const std::uint32_t* paint) {
+    int first = 0;  // pixels already converted
 #if KARVELIN_VECTOR_ROWS
     if (tables.vector_rows && count > 0) {
-        int done = tables.vector_rows == 2 ? convert_row_float(tables, pixels, count) : 0;
-        done += convert_row_avx2(tables, pixels + 4 * done, count - done);
-        pixels += 4 * done;
-        count -= done;
-        if (count == 0) return;
+        first = tables.vector_rows == 2
+                    ? convert_row_float<kMark>(tables, pixels, count, marks, paint)
+                    : 0;
+        first +=
+            convert_row_avx2<kMark>(tables, pixels + 4 * first, count - first, marks, first, paint);
+        if (first == count) return;
+        pixels += 4 * first;
     }
 #endif
     // Frames repeat colours: long runs of one colour in test patterns, two
@@ -495,7 +655,7 @@ void convert_row_bgrx(const ConversionTables& tables, std::uint8_t* pixels, int 
     // the 24-bit input; looking every pixel up (rather than first comparing
     // with the previous pixel) keeps the branch predictable when neighbours
     // differ at random. The key 0xFFFFFFFF matches no pixel, so empty slots
-    // never hit.
+    // never hit. With kMark a result's bit 24 is its gamut mark.
     constexpr int kSlots = 256;
     std::uint32_t keys[kSlots];
     std::uint32_t results[kSlots];
@@ -503,7 +663,7 @@ void convert_row_bgrx(const ConversionTables& tables, std::uint8_t* pixels, int 
         keys[i] = 0xFFFFFFFFu;
         results[i] = 0;
     }
-    for (int i = 0; i < count; ++i, pixels += 4) {
+    for (int i = first; i < count; ++i, pixels += 4) {
         const std::uint32_t key = static_cast<std::uint32_t>(pixels[0]) |
                                   static_cast<std::uint32_t>(pixels[1]) << 8 |
                                   static_cast<std::uint32_t>(pixels[2]) << 16;
@@ -511,19 +671,46 @@ void convert_row_bgrx(const ConversionTables& tables, std::uint8_t* pixels, int 
         std::uint32_t result = results[slot];
         if (keys[slot] != key) {
             int r = pixels[2], g = pixels[1], b = pixels[0];
-            if (tables.fast_inverse)
+            std::uint32_t outside = 0;
+            if constexpr (kMark)
+                outside = convert_marked(tables, r, g, b) ? 1u : 0u;
+            else if (tables.fast_inverse)
                 convert_fast(tables, r, g, b);
             else
                 convert_searched(tables, r, g, b);
             result = static_cast<std::uint32_t>(b) | static_cast<std::uint32_t>(g) << 8 |
                      static_cast<std::uint32_t>(r) << 16;
+            if (outside && paint) result = *paint & 0xFFFFFF;
+            result |= outside << 24;
             keys[slot] = key;
             results[slot] = result;
         }
         pixels[0] = static_cast<std::uint8_t>(result);
         pixels[1] = static_cast<std::uint8_t>(result >> 8);
         pixels[2] = static_cast<std::uint8_t>(result >> 16);
+        // Without a branch: marks come and go at random in a picture.
+        if constexpr (kMark) marks[i >> 6] |= static_cast<std::uint64_t>(result >> 24) << (i & 63);
     }
+}
+
+}  // namespace
+
+void convert_row_bgrx(const ConversionTables& tables, std::uint8_t* pixels, int count) {
+    convert_row<false>(tables, pixels, count, nullptr, nullptr);
+}
+
+void convert_row_bgrx_marked(const ConversionTables& tables, std::uint8_t* pixels, int count,
+                             std::uint64_t* marks, const std::uint32_t* paint) {
+    if (count <= 0) return;
+    std::memset(marks, 0, (static_cast<std::size_t>(count) + 63) / 64 * sizeof *marks);
+    convert_row<true>(tables, pixels, count, marks, paint);
+}
+
+bool convert_pixel_marked(const ConversionTables& tables, int& red, int& green, int& blue) {
+    red &= 0xFF;
+    green &= 0xFF;
+    blue &= 0xFF;
+    return convert_marked(tables, red, green, blue);
 }
 
 double conversion_contraction_probe(double a, double b, double c) {

@@ -51,6 +51,14 @@ struct ConversionTables {
     /// precision (AVX2), 0 for the portable one. A test may lower it to run the
     /// narrower paths.
     int vector_rows;
+    /// Where the BT.709 gamut ends for each matrix result (red, green, blue):
+    /// the conversion's own sums for black (16, 16, 16) and for white (235,
+    /// 235, 235). A pixel is out of gamut when a result lies below its low or
+    /// above its high limit. Black sums to 0 exactly; white to 1 for green,
+    /// 1 + 2^-52 for red and 1.0001 for blue (the matrix's rows sum to that),
+    /// so white itself is never out of gamut.
+    double gamut_low[3];
+    double gamut_high[3];
     int built;
 };
 
@@ -63,6 +71,19 @@ void convert_pixel(const ConversionTables& tables, int& red, int& green, int& bl
 /// Converts `count` pixels stored as blue, green, red, X bytes in place, giving
 /// exactly what convert_pixel gives for each; byte 3 of every pixel is not touched.
 void convert_row_bgrx(const ConversionTables& tables, std::uint8_t* pixels, int count);
+
+/// Converts one pixel as convert_pixel does and says whether it leaves the
+/// BT.709 gamut: whether a matrix result lies outside the tables' gamut limits,
+/// decided on the very sums the conversion inverts.
+bool convert_pixel_marked(const ConversionTables& tables, int& red, int& green, int& blue);
+
+/// Converts like convert_row_bgrx and marks the pixels that leave the gamut
+/// (as convert_pixel_marked decides): bit i % 64 of marks[i / 64] is set for an
+/// out-of-gamut pixel i and cleared for the others, and the rest of the last
+/// word is cleared. `marks` holds (count + 63) / 64 words. With `paint`, the
+/// marked pixels take that colour (0xRRGGBB) instead of their converted codes.
+void convert_row_bgrx_marked(const ConversionTables& tables, std::uint8_t* pixels, int count,
+                             std::uint64_t* marks, const std::uint32_t* paint = nullptr);
 
 /// a * b + c evaluated in one statement, so that a compiler allowed to fuse it
 /// into a multiply-add would round once instead of twice. Lets a test prove that

@@ -18,3 +18,22 @@ inline bool cpu_has_ssse3() {
     return false;
 #endif
 }
+
+// 256-bit kernels: not on Windows, whose compilers cannot align the stack for
+// spilled 32-byte registers (the portable and SSSE3 kernels run there instead).
+#if KARVELIN_X86_KERNELS && !defined(_WIN32)
+#define KARVELIN_AVX2_KERNELS 1
+#define KARVELIN_AVX2 __attribute__((target("avx2")))
+#else
+#define KARVELIN_AVX2_KERNELS 0
+#endif
+
+/// True when the AVX2 row kernels may run on this processor.
+inline bool cpu_has_avx2() {
+#if KARVELIN_AVX2_KERNELS
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+#else
+    return false;
+#endif
+}

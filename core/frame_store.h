@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct PixelMarks;
+
 /// Laid out exactly as the Windows BITMAPINFOHEADER, so the Win32 front end can
 /// hand it to SetDIBitsToDevice as it stands.
 struct BitmapInfoHeader {
@@ -64,6 +66,13 @@ struct FrameStore {
     /// padding included; 0 before any. The read-ahead hints the next frame's
     /// rows with it.
     std::int64_t row_stride = 0;
+    /// The pixels the readers mark beside the display (null: none); owned by
+    /// whoever set it, its planes large enough for any display.
+    const PixelMarks* marks = nullptr;
+    /// The SMPTE timecode the header of the last frame read gives (BCD, hours
+    /// in the top byte), all ones when it gives none or the frame could not be
+    /// read.
+    std::uint32_t timecode = 0xFFFFFFFFu;
 };
 
 /// Display width and height: the header's biWidth and biHeight.

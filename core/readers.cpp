@@ -20,8 +20,10 @@ int read_frame_into_store(const FrameFormat& format, char* path, FrameStore& sto
     // the size is recorded, so a refused frame never changes the store.
     FrameFiles files;
     FrameInfo info;
+    store.timecode = 0xFFFFFFFFu;
     if (format.read_info(path, store.source_width, store.source_height, files, info, why) != 0)
         return -1;
+    if (info.header.present) store.timecode = info.header.timecode;
     if (info.width != store.source_width || info.height != store.source_height) {
         store.source_width = info.width;
         store.source_height = info.height;
@@ -34,6 +36,7 @@ int read_frame_into_store(const FrameFormat& format, char* path, FrameStore& sto
     settings.tables = store.convert ? &tables : nullptr;
     // The window waits for this frame: it may share the rows with the helper.
     settings.share_rows = true;
+    settings.marks = store.marks;
     DecodeScratch scratch;
     scratch.row = store.row_buffer;
     scratch.read = store.read_buffer;

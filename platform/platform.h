@@ -111,6 +111,11 @@ ThreadRef thread_self();
 /// The processor the calling thread runs on now, or -1 where the system does not say.
 int current_processor();
 
+/// Lowers the calling thread's priority below the process's other threads, so
+/// that work it does on the side (the scopes) gives way to the window and the
+/// frame readers whenever they want the processors. A hint; failures are ignored.
+void thread_give_way();
+
 /// Lets `thread` run on every processor the calling thread may use except
 /// `processor` (a placement hint: when that would leave none, nothing changes).
 /// Where the system places threads itself, does nothing.

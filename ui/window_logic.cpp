@@ -7,6 +7,7 @@
 #include "core/helper_thread.h"
 #include "core/prefetch.h"
 #include "core/probe.h"
+#include "ui/signal_logic.h"
 #include "ui/status_info.h"
 
 namespace {
@@ -126,6 +127,7 @@ bool load_and_show(Window& win) {
     const int result = load_frame_checked(win.viewer, &changed, &why);
     // Settled first: the box a lost display raises paints this frame's state.
     const bool shown = settle_load(win, result, why);
+    signal_frame_loaded(win, shown);
     if (changed) {
         recover_from_allocation_failure(win);
         fit(win);
@@ -159,7 +161,10 @@ void open_path(Window& win) {
     open_sequence(win.viewer);
     bool changed = false;
     ReadFailure why = kReadOk;
-    settle_load(win, complete_size_change(win.viewer, &changed, &why), why);
+    // The reason is read after the load that writes it (the arguments of one
+    // call may be evaluated in any order).
+    const int result = complete_size_change(win.viewer, &changed, &why);
+    signal_frame_loaded(win, settle_load(win, result, why));
     refresh_probe(win);
     if (changed) {
         recover_from_allocation_failure(win);
@@ -439,6 +444,11 @@ void command(Window& win, int id) {
             return;
         }
         default:
+            bool reload = false;
+            if (signal_command(win, id, &reload)) {
+                if (reload) load_and_show(win);
+                return;
+            }
             win.front.beep(win.front.context);
             return;
     }
@@ -578,6 +588,7 @@ bool window_surface_lost(Window& win) {
 
 void window_shutdown(Window& win) {
     win.timer_running = false;
+    signal_shutdown(win);
     release_display(win.viewer.store);
     release_sequence(win.viewer.seq);
 }

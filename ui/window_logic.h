@@ -5,6 +5,7 @@
 
 #include "core/loading.h"
 #include "ui/command_line.h"
+#include "ui/signal_state.h"
 
 /// Menu command ids.
 constexpr int kCmdOpen = 101;
@@ -17,6 +18,13 @@ constexpr int kCmdSizeEighth = 204;
 constexpr int kCmdAbout = 901;
 /// File > Go to Frame... (Ctrl+G).
 constexpr int kCmdGoToFrame = 104;
+/// File > Frame Info... (Ctrl+I).
+constexpr int kCmdFrameInfo = 107;
+/// Color > Gamut Warning and Color > Range Warning.
+constexpr int kCmdGamutWarning = 110;
+constexpr int kCmdRangeWarning = 111;
+/// View > Scopes.
+constexpr int kCmdScopes = 501;
 
 /// Frame keys (Windows virtual-key codes; other front ends translate to them).
 /// Each pauses like any other key, then moves: Page Down and '.' one frame
@@ -110,6 +118,17 @@ struct FrontEnd {
     void (*check_menu)(void* context, int id, bool checked) = nullptr;
     /// The default system sound.
     void (*beep)(void* context) = nullptr;
+    /// Show `text` (lines ending in '\n') in a modal box titled `title`, the
+    /// text selectable and copyable (File > Frame Info...).
+    void (*show_text)(void* context, const char* title, const char* text) = nullptr;
+    /// Open or close the scopes window, which draws window_scopes_picture; the
+    /// front end calls window_scopes_closed when the user closes it.
+    void (*show_scopes)(void* context, bool shown) = nullptr;
+    /// Redraw the scopes window now.
+    void (*repaint_scopes)(void* context) = nullptr;
+    /// Call window_scopes_poll once, `ms` milliseconds from now (on the window
+    /// thread, like every other call); a new request replaces a pending one.
+    void (*start_scopes_poll)(void* context, int ms) = nullptr;
 };
 
 /// Everything the window keeps: the viewer state and the front end it drives.
@@ -156,6 +175,8 @@ struct Window {
     /// loads the same unreadable frame again counts again), for the playback
     /// figures beside the dropped frames.
     int unreadable_frames = 0;
+    /// The signal checks: warnings, their marks and shares, the scopes.
+    SignalState signal;
 };
 
 /// The picture the front end draws: the composed one when there is one, else

@@ -519,6 +519,30 @@ int plan_sparse(DpxJob& job) {
     return 0;
 }
 
+/// Whether source pixel `x` of a row of coding C holds a sample above narrow
+/// white, looking only at the samples whose top 8 bits (`shown`, the display
+/// pixel: blue, green, red) are 235: the others are decided already.
+template <DpxCoding C>
+bool above_white(const DpxHeader& h, const std::uint8_t* row, std::int32_t x,
+                 const std::uint8_t* shown) {
+    constexpr std::uint32_t white = narrow_white(dpx_coding_bits(C));
+    const std::size_t first = static_cast<std::size_t>(x) * static_cast<std::size_t>(h.components);
+    return (shown[2] == 235 &&
+            dpx_sample<C>(row, first + static_cast<std::size_t>(h.red)) > white) ||
+           (shown[1] == 235 &&
+            dpx_sample<C>(row, first + static_cast<std::size_t>(h.green)) > white) ||
+           (shown[0] == 235 &&
+            dpx_sample<C>(row, first + static_cast<std::size_t>(h.blue)) > white);
+}
+
+using AboveWhite = bool (*)(const DpxHeader&, const std::uint8_t*, std::int32_t,
+                            const std::uint8_t*);
+constexpr AboveWhite kAboveWhite[kDpxCodings] = {
+    above_white<kDpx16>,       above_white<kDpx12FilledA>, above_white<kDpx12FilledB>,
+    above_white<kDpx12Packed>, above_white<kDpx10FilledA>, above_white<kDpx10FilledB>,
+    above_white<kDpx10Packed>, above_white<kDpx8>,
+};
+
 void dpx_part(void* context, int part) {
     DpxJob& job = *static_cast<DpxJob*>(context);
     const DpxHeader& h = job.header;
@@ -548,6 +572,16 @@ void dpx_part(void* context, int part) {
                     (pixels + (std::size_t{1} << plan.shift) - 1) >> plan.shift;
                 for (std::size_t c = shown; c < static_cast<std::size_t>(plan.cols_out); ++c)
                     dst[4 * c] = dst[4 * c + 1] = dst[4 * c + 2] = 0;
+            }
+            if (job.frame.mark_range) {
+                // Only wholly held pixels can show a 235, so the samples read
+                // here lie in the row's held bytes.
+                const std::uint8_t* src =
+                    buffer + static_cast<std::size_t>(row_in_span) * h.row_stride;
+                const AboveWhite above = kAboveWhite[h.coding];
+                mark_range_row(job.frame, display, dpx_coding_bits(h.coding), [&](std::int32_t c) {
+                    return above(h, src, c << plan.shift, dst + 4 * static_cast<std::size_t>(c));
+                });
             }
             finish_row(job.frame, pending, display);
         });
@@ -615,7 +649,12 @@ int dpx_read_info(const char* path, std::int32_t, std::int32_t, FrameFiles& file
     info.row_bytes = static_cast<std::int64_t>(h.row_bytes);
     info.row_stride = static_cast<std::int64_t>(h.row_stride);
     info.file_bytes[0] = size;
-    parse_dpx_fields(bytes, held, info.header);
+    // Bytes from the image data on are pixels, not header: a writer with a
+    // short header (FFmpeg's ends at 1664) has no film or television header,
+    // and its first pixels must not read as a frame rate or a timecode.
+    const std::int64_t header_held = held < h.data_offset ? held : h.data_offset;
+    std::memset(bytes + header_held, 0xFF, sizeof bytes - static_cast<std::size_t>(header_held));
+    parse_dpx_fields(bytes, header_held, info.header);
     return 0;
 }
 

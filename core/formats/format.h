@@ -15,6 +15,7 @@
 
 #include "color/bt2020.h"
 #include "core/frame_store.h"
+#include "core/pixel_marks.h"
 #include "core/read_failure.h"
 #include "platform/platform.h"
 
@@ -136,13 +137,16 @@ int alloc_scratch(DecodeScratch& scratch);
 void release_scratch(DecodeScratch& scratch);
 
 /// How to decode: the shift (0 = full size .. 3 = 1/8), the conversion tables
-/// when pixels are converted from BT.2020 to BT.709 (null: not converted), and
+/// when pixels are converted from BT.2020 to BT.709 (null: not converted),
 /// whether the frame's rows may be shared with the helper thread (a frame the
-/// window waits for; decode workers of their own go alone).
+/// window waits for; decode workers of their own go alone), and the pixels to
+/// mark beside the picture (null: none), whose planes must hold the picture's
+/// rows and columns.
 struct DecodeSettings {
     std::int32_t shift = 2;
     const ConversionTables* tables = nullptr;
     bool share_rows = false;
+    const PixelMarks* marks = nullptr;
 };
 
 /// Stored sample values of one source pixel, as the file holds them.
@@ -225,9 +229,11 @@ int read_frame_info(std::int32_t source_format, const char* path, std::int32_t w
 /// r << shift from the bottom, the top 8 bits of each sample, converted when
 /// the settings carry tables. Writes only display rows and columns that have
 /// a source pixel and lie inside the target; a file that ends early shows black
-/// from the first pixel whose samples it does not all hold. Thread-safe: two
-/// decodes may run at once with different scratch and targets. Returns 0, or
-/// -1 when there is no target to write or no scratch row buffer.
+/// from the first pixel whose samples it does not all hold (its missing samples
+/// count as 0 for the range marks). With marks, each written row's marks are
+/// written too, and painted when the marks say so. Thread-safe: two decodes may
+/// run at once with different scratch, targets and marks. Returns 0, or -1 when
+/// there is no target to write, no scratch row buffer, or marks too small.
 int decode_frame(const OpenFrame& frame, const DecodeSettings& settings, const PixelTarget& target,
                  DecodeScratch& scratch);
 

@@ -135,6 +135,18 @@ void planar_part(void* context, int part) {
             std::uint8_t* dst = display_row(plan, display);
             planar_row(src, src + plane_bytes, src + 2 * plane_bytes, dst, plan.cols_out,
                        plan.shift, row_bytes, job.frame.simd);
+            if (job.frame.mark_range) {
+                mark_range_row(job.frame, display, 12, [&](std::int32_t c) {
+                    const std::size_t at = (static_cast<std::size_t>(c) << plan.shift) *
+                                           static_cast<std::size_t>(kPlanarSampleBytes);
+                    // Red is byte 2 of the display pixel, blue byte 0.
+                    for (int p = 0; p < 3; ++p)
+                        if (dst[4 * static_cast<std::size_t>(c) + 2 - p] == 235 &&
+                            planar_sample(src + p * plane_bytes + at) > narrow_white(12))
+                            return true;
+                    return false;
+                });
+            }
             finish_row(job.frame, pending, display);
         });
     finish_rows(job.frame, pending);

@@ -19,7 +19,18 @@ int begin_frame(FrameJob& job, std::int32_t width, std::int32_t height,
                 const DecodeScratch& scratch, std::size_t bytes_per_row) {
     if (plan_frame(width, height, settings.shift, target, job.plan) != 0 || !scratch.row) return -1;
     job.simd = cpu_has_ssse3();
+    job.avx2 = cpu_has_avx2();
     job.tables = settings.tables;
+    job.marks = nullptr;
+    job.mark_gamut = job.mark_range = job.paint = false;
+    if (settings.marks && (settings.marks->gamut || settings.marks->range)) {
+        const PixelMarks& marks = *settings.marks;
+        if (!marks_fit(marks, job.plan.cols_out, job.plan.rows_out)) return -1;
+        job.marks = &marks;
+        job.mark_gamut = marks.gamut && settings.tables != nullptr;
+        job.mark_range = marks.range;
+        job.paint = marks.paint;
+    }
     job.parts = 1;
     job.buffers[0] = scratch.row;
     job.buffers[1] = nullptr;

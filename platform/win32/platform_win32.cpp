@@ -167,3 +167,7 @@ int current_processor() {
 void thread_avoid_processor(ThreadRef, int) {
     // Left to the system's own placement.
 }
+
+void thread_give_way() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}

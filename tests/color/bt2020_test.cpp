@@ -43,14 +43,31 @@ int literal_search(const Literal& l, double v) {
     return d;
 }
 
-void literal_convert(const Literal& l, int& red, int& green, int& blue) {
+struct Sums {
+    double r, g, b;
+};
+
+Sums literal_sums(const Literal& l, int red, int green, int blue) {
     const double R = l.d[red], G = l.d[green], B = l.d[blue];
-    const double r = (1.6605 * R - 0.5876 * G) - 0.0729 * B;
-    const double g = (1.1328 * G - 0.1244 * R) - 0.0084 * B;
-    const double b = 1.1188 * B + (-0.0181 * R - 0.1006 * G);
-    red = literal_search(l, r);
-    green = literal_search(l, g);
-    blue = literal_search(l, b);
+    return {(1.6605 * R - 0.5876 * G) - 0.0729 * B, (1.1328 * G - 0.1244 * R) - 0.0084 * B,
+            1.1188 * B + (-0.0181 * R - 0.1006 * G)};
+}
+
+// Out of the BT.709 gamut: a linear result below what black gives (0) or above
+// what white gives (1, but for the rounding of the matrix's rows).
+bool literal_outside(const Literal& l, const Sums& v) {
+    const Sums black = literal_sums(l, 16, 16, 16), white = literal_sums(l, 235, 235, 235);
+    return v.r < black.r || v.g < black.g || v.b < black.b || v.r > white.r || v.g > white.g ||
+           v.b > white.b;
+}
+
+// Converts in place and returns whether the pixel is out of gamut.
+bool literal_convert(const Literal& l, int& red, int& green, int& blue) {
+    const Sums v = literal_sums(l, red, green, blue);
+    red = literal_search(l, v.r);
+    green = literal_search(l, v.g);
+    blue = literal_search(l, v.b);
+    return literal_outside(l, v);
 }
 
 const ConversionTables& tables() {
@@ -110,6 +127,21 @@ TEST(Conversion, TablesMatchTheCurveAndFastInverseIsEnabled) {
 #endif
 }
 
+// The gamut ends at the conversion's black and white: 0 and, for the rounding
+// of the matrix's rows, 1 within 1.0001.
+TEST(Conversion, GamutLimitsAreBlackAndWhite) {
+    const Literal l = make_literal();
+    const Sums black = literal_sums(l, 16, 16, 16), white = literal_sums(l, 235, 235, 235);
+    const ConversionTables& t = tables();
+    const double low[3] = {black.r, black.g, black.b}, high[3] = {white.r, white.g, white.b};
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_EQ(t.gamut_low[c], 0.0) << c;
+        EXPECT_EQ(t.gamut_low[c], low[c]) << c;
+        EXPECT_EQ(t.gamut_high[c], high[c]) << c;
+        EXPECT_NEAR(t.gamut_high[c], 1.0, 1.0001e-4) << c;
+    }
+}
+
 TEST(Conversion, SearchOverDecodeTableReturnsEveryCode) {
     const Literal l = make_literal();
     for (int i = 0; i < 256; ++i) EXPECT_EQ(literal_search(l, l.d[i]), i) << i;
@@ -140,7 +172,9 @@ TEST(Conversion, ExampleValues) {
 }
 
 // Every one of the 2^24 inputs against the literal transcription, through the
-// per-pixel call and through the row call on each of its paths the CPU has.
+// per-pixel calls and through the row calls on each of their paths the CPU
+// has, the codes and (from the marking calls) whether each pixel leaves the
+// gamut.
 // The rows take every colour twice: in counting order, in rows of 3840, where
 // neighbours differ by little as in a picture, so that the single-precision
 // rows decide nearly every colour themselves; and in a scrambled order, where
@@ -151,68 +185,96 @@ TEST(Conversion, ExampleValues) {
 TEST(Conversion, EveryInputEqualsLiteralOnEveryPath) {
     const Literal l = make_literal();
     constexpr std::uint32_t kColours = 1u << 24;
+    // The codes, and in bit 24 whether the literal puts the pixel out of gamut.
     std::vector<std::uint32_t> expected(kColours);
+    long outside = 0;
     for (std::uint32_t c = 0; c < kColours; ++c) {
         int r = static_cast<int>(c >> 16), g = static_cast<int>((c >> 8) & 0xFF),
             b = static_cast<int>(c & 0xFF);
-        literal_convert(l, r, g, b);
-        expected[c] = static_cast<std::uint32_t>(r << 16 | g << 8 | b);
+        const bool out = literal_convert(l, r, g, b);
+        outside += out;
+        expected[c] = static_cast<std::uint32_t>(r << 16 | g << 8 | b) | (out ? 1u << 24 : 0);
     }
+    // Both answers occur often, so a mark stuck at either fails.
+    EXPECT_GT(outside, kColours / 8);
+    EXPECT_LT(outside, kColours - kColours / 8);
 
     long mismatches = 0;
     for (std::uint32_t c = 0; c < kColours; ++c) {
         int r = static_cast<int>(c >> 16), g = static_cast<int>((c >> 8) & 0xFF),
             b = static_cast<int>(c & 0xFF);
+        int mr = r, mg = g, mb = b;
         convert_pixel(tables(), r, g, b);
+        const bool out = convert_pixel_marked(tables(), mr, mg, mb);
         const std::uint32_t got = static_cast<std::uint32_t>(r << 16 | g << 8 | b);
-        if (got != expected[c] && ++mismatches <= 5)
-            ADD_FAILURE() << std::hex << "pixel call: input " << c << " literal " << expected[c]
-                          << " got " << got;
+        const std::uint32_t marked =
+            static_cast<std::uint32_t>(mr << 16 | mg << 8 | mb) | (out ? 1u << 24 : 0);
+        if ((got != (expected[c] & 0xFFFFFF) || marked != expected[c]) && ++mismatches <= 5)
+            ADD_FAILURE() << std::hex << "pixel calls: input " << c << " literal " << expected[c]
+                          << " got " << got << ", marked " << marked;
     }
     EXPECT_EQ(mismatches, 0);
 
     std::vector<std::uint8_t> row(4 * 3840);
+    std::vector<std::uint64_t> marks(3840 / 64);
     for (const ConversionTables& path : row_paths()) {
-        const ConversionTables* t = &path;
-        SCOPED_TRACE(path_name(path));
-        for (const bool scrambled : {false, true}) {
-            SCOPED_TRACE(scrambled ? "scrambled order" : "counting order");
-            mismatches = 0;
-            std::uint32_t next = 0;  // position in the order
-            for (int length = 1; next < kColours; length = length % 299 + 1) {
-                const int n = static_cast<int>(
-                    std::min<std::uint32_t>(scrambled ? length : 3840, kColours - next));
-                // An odd multiplier permutes the 24-bit colours.
-                auto colour = [&](int i) {
-                    const std::uint32_t k = next + static_cast<std::uint32_t>(i);
-                    return scrambled ? (k * 0x9E3779B1u) & 0xFFFFFF : k;
-                };
-                for (int i = 0; i < n; ++i) {
-                    const std::uint32_t c = colour(i);
-                    row[4 * i] = static_cast<std::uint8_t>(c);
-                    row[4 * i + 1] = static_cast<std::uint8_t>(c >> 8);
-                    row[4 * i + 2] = static_cast<std::uint8_t>(c >> 16);
-                    row[4 * i + 3] = static_cast<std::uint8_t>(i);
-                }
-                convert_row_bgrx(*t, row.data(), n);
-                for (int i = 0; i < n; ++i) {
-                    const std::uint32_t c = colour(i);
-                    const std::uint32_t got = static_cast<std::uint32_t>(
-                        row[4 * i] | row[4 * i + 1] << 8 | row[4 * i + 2] << 16);
-                    if ((got != expected[c] || row[4 * i + 3] != static_cast<std::uint8_t>(i)) &&
+        for (const bool marking : {false, true}) {
+            const ConversionTables* t = &path;
+            SCOPED_TRACE(path_name(path));
+            SCOPED_TRACE(marking ? "marking" : "not marking");
+            for (const bool scrambled : {false, true}) {
+                SCOPED_TRACE(scrambled ? "scrambled order" : "counting order");
+                mismatches = 0;
+                std::uint32_t next = 0;  // position in the order
+                for (int length = 1; next < kColours; length = length % 299 + 1) {
+                    const int n = static_cast<int>(
+                        std::min<std::uint32_t>(scrambled ? length : 3840, kColours - next));
+                    // An odd multiplier permutes the 24-bit colours.
+                    auto colour = [&](int i) {
+                        const std::uint32_t k = next + static_cast<std::uint32_t>(i);
+                        return scrambled ? (k * 0x9E3779B1u) & 0xFFFFFF : k;
+                    };
+                    for (int i = 0; i < n; ++i) {
+                        const std::uint32_t c = colour(i);
+                        row[4 * i] = static_cast<std::uint8_t>(c);
+                        row[4 * i + 1] = static_cast<std::uint8_t>(c >> 8);
+                        row[4 * i + 2] = static_cast<std::uint8_t>(c >> 16);
+                        row[4 * i + 3] = static_cast<std::uint8_t>(i);
+                    }
+                    // Stale marks beyond the row must be cleared too.
+                    std::fill(marks.begin(), marks.end(), ~std::uint64_t{0});
+                    if (marking)
+                        convert_row_bgrx_marked(*t, row.data(), n, marks.data());
+                    else
+                        convert_row_bgrx(*t, row.data(), n);
+                    for (int i = 0; i < n; ++i) {
+                        const std::uint32_t c = colour(i);
+                        std::uint32_t got = static_cast<std::uint32_t>(
+                            row[4 * i] | row[4 * i + 1] << 8 | row[4 * i + 2] << 16);
+                        std::uint32_t want = expected[c] & 0xFFFFFF;
+                        if (marking) {
+                            got |= static_cast<std::uint32_t>(marks[i / 64] >> (i % 64) & 1) << 24;
+                            want = expected[c];
+                        }
+                        if ((got != want || row[4 * i + 3] != static_cast<std::uint8_t>(i)) &&
+                            ++mismatches <= 5)
+                            ADD_FAILURE() << std::hex << "row call: input " << c << " literal "
+                                          << want << " got " << got;
+                    }
+                    if (marking && n % 64 != 0 && (marks[n / 64] >> (n % 64)) != 0 &&
                         ++mismatches <= 5)
-                        ADD_FAILURE() << std::hex << "row call: input " << c << " literal "
-                                      << expected[c] << " got " << got;
+                        ADD_FAILURE() << "marks set beyond a row of " << n;
+                    next += static_cast<std::uint32_t>(n);
                 }
-                next += static_cast<std::uint32_t>(n);
+                EXPECT_EQ(mismatches, 0);
             }
-            EXPECT_EQ(mismatches, 0);
         }
     }
 }
 
 // The row call remembers recent results (a small cache on the portable path,
-// the previous four pixels on the vector path): colours drawn from a palette
+// the previous four pixels on the vector path), marking and painting or not:
+// colours drawn from a palette
 // larger than its memory, in runs, repeat both next to each other and far
 // apart, and different colours compete for the same memory; none of that may
 // change a result. Runs of four and eight identical pixels with differing
@@ -262,6 +324,22 @@ TEST(Conversion, RowEqualsPixelAndKeepsFourthByte) {
             ASSERT_EQ(row[4 * i + 1], g) << i;
             ASSERT_EQ(row[4 * i], b) << i;
             ASSERT_EQ(row[4 * i + 3], before[4 * i + 3]) << i;
+        }
+        // Marked and painted: the pixels out of gamut take the colour, the
+        // others their codes, and the marks say which.
+        row = before;
+        const std::uint32_t paint = 0x123456;
+        std::vector<std::uint64_t> marks((static_cast<std::size_t>(count) + 63) / 64);
+        convert_row_bgrx_marked(*t, row.data(), count, marks.data(), &paint);
+        for (int i = 0; i < count; ++i) {
+            int r = before[4 * i + 2], g = before[4 * i + 1], b = before[4 * i];
+            const bool out = convert_pixel_marked(tables(), r, g, b);
+            if (out) r = 0x12, g = 0x34, b = 0x56;
+            ASSERT_EQ(row[4 * i + 2], r) << i;
+            ASSERT_EQ(row[4 * i + 1], g) << i;
+            ASSERT_EQ(row[4 * i], b) << i;
+            ASSERT_EQ(row[4 * i + 3], before[4 * i + 3]) << i;
+            ASSERT_EQ((marks[i / 64] >> (i % 64)) & 1, out ? 1u : 0u) << i;
         }
     }
 }

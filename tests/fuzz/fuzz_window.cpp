@@ -22,6 +22,7 @@
 
 #include "tests/fuzz/fuzz_support.h"
 #include "tools/frame_files.h"
+#include "ui/signal_logic.h"
 #include "ui/window_logic.h"
 
 namespace {
@@ -39,6 +40,9 @@ struct Front {
     /// What the Go to Frame dialog answers next, or Cancel when `frame_cancel`.
     std::string frame_answer;
     bool frame_cancel = false;
+    /// The scopes window is open; a scopes poll was asked for.
+    bool scopes = false;
+    bool poll = false;
 };
 
 /// The screen the fake window lives on: smaller than the largest pictures.
@@ -95,6 +99,15 @@ void install(Window& win, Front& f) {
         front_of(c).checked[id] = on;
     };
     win.front.beep = [](void*) {};
+    win.front.show_text = [](void*, const char* title, const char* text) {
+        FUZZ_CHECK(title != nullptr && text != nullptr && std::strlen(text) > 0);
+    };
+    win.front.show_scopes = [](void* c, bool shown) { front_of(c).scopes = shown; };
+    win.front.repaint_scopes = [](void* c) {
+        FUZZ_CHECK(window_scopes_picture(*front_of(c).win).pixels != nullptr);
+    };
+    // The poll runs at once: the harness has no clock.
+    win.front.start_scopes_poll = [](void* c, int) { front_of(c).poll = true; };
     win.viewer.error_box = [](void*, const char* message, const char* caption) {
         FUZZ_CHECK(std::strcmp(caption, kErrorCaption) == 0);
         FUZZ_CHECK(std::strcmp(message, kMsgCantOpen) == 0 ||
@@ -240,6 +253,10 @@ void check_state(const Window& win, const Front& f) {
     FUZZ_CHECK(v.store.shift >= 0 && v.store.shift <= 3);
     FUZZ_CHECK(f.checked[kCmdSizeOriginal + v.store.shift]);
     FUZZ_CHECK(f.checked[kCmdConvert] == (v.store.convert == 1));
+    FUZZ_CHECK(f.checked[kCmdGamutWarning] == win.signal.gamut_warning);
+    FUZZ_CHECK(f.checked[kCmdRangeWarning] == win.signal.range_warning);
+    FUZZ_CHECK(f.checked[kCmdScopes] == win.signal.scopes_open &&
+               f.scopes == win.signal.scopes_open);
 
     const BitmapInfoHeader& h = v.store.bitmap.header;
     FUZZ_CHECK(h.biSize == 40 && h.biPlanes == 1 && h.biBitCount == 32 && h.biCompression == 0);
@@ -339,7 +356,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 static const int commands[] = {
                     kCmdOpen,       kCmdConvert, kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter,
                     kCmdSizeEighth, kCmdAbout,   kCmdExit,         555,          kCmdGoToFrame};
-                const int id = commands[arg % 10];
+                // The signal checks where the top four bits are all set.
+                static const int signal_commands[] = {kCmdFrameInfo, kCmdGamutWarning,
+                                                      kCmdRangeWarning, kCmdScopes};
+                const int id = (arg & 0xF0) == 0xF0 ? signal_commands[arg & 3] : commands[arg % 10];
                 ++i;
                 // A display above 1024x600 (1/2 or Original Size of a 4K frame,
                 // which a planar "2K" name keeps) costs the fuzzer seconds per
@@ -398,6 +418,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             default:
                 window_key(win, kKeyQ);
                 break;
+        }
+        if (f.poll) {
+            f.poll = false;
+            window_scopes_poll(win);
         }
         check_state(win, f);
     }

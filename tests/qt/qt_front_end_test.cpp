@@ -1,11 +1,14 @@
 // The Qt front end on the offscreen platform: menus, status bar, picture area,
-// keys, drops and the About box.
+// keys, drops, the About and Frame Info boxes and the scopes window.
 #include "ui/qt/qt_front_end.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -69,7 +72,8 @@ class QtFrontEndTest : public QObject {
         const QList<QAction*> menus = f.main->menuBar()->actions();
         QStringList titles;
         for (QAction* m : menus) titles << m->text();
-        QCOMPARE(titles, (QStringList{"File(&F)", "Size(&S)", "Color(&C)", "Help(&H)"}));
+        QCOMPARE(titles,
+                 (QStringList{"File(&F)", "Size(&S)", "Color(&C)", "View(&V)", "Help(&H)"}));
 
         QStringList items;
         for (QAction* m : menus) {
@@ -81,11 +85,13 @@ class QtFrontEndTest : public QObject {
                                                  .arg(a->isChecked() ? " *" : ""));
             }
         }
-        QCOMPARE(items, (QStringList{"101 Open(&O)...", "104 Go to Frame...", "-", "102 Exit(&X)",
-                                     "201 Original Size(&O)", "202 1/2 Size(&H)",
-                                     "203 1/4 Size(&Q) *", "204 1/8 Size(&E)",
-                                     "103 Convert to BT.709(&C)", "901 About(&A)..."}));
+        QCOMPARE(items, (QStringList{"101 Open(&O)...", "104 Go to Frame...", "107 Frame Info...",
+                                     "-", "102 Exit(&X)", "201 Original Size(&O)",
+                                     "202 1/2 Size(&H)", "203 1/4 Size(&Q) *", "204 1/8 Size(&E)",
+                                     "103 Convert to BT.709(&C)", "110 Gamut Warning",
+                                     "111 Range Warning", "501 Scopes", "901 About(&A)..."}));
         QCOMPARE(f.main->action(kCmdGoToFrame)->shortcut(), QKeySequence(QStringLiteral("Ctrl+G")));
+        QCOMPARE(f.main->action(kCmdFrameInfo)->shortcut(), QKeySequence(QStringLiteral("Ctrl+I")));
     }
 
     void status_parts_follow_the_width_and_texts() {
@@ -356,6 +362,61 @@ class QtFrontEndTest : public QObject {
         f.main->action(kCmdAbout)->trigger();
         QCOMPARE(shown, 1);
         QVERIFY(f.main->picture()->direct_paints + f.main->picture()->painter_paints > paints);
+    }
+
+    // File > Frame Info... and Ctrl+I raise the box with the current frame's
+    // listing; the box's text is read-only, selectable and copyable.
+    void frame_info_box_lists_the_frame() {
+        QVERIFY(write_quadrant_sequence(dir_.path().toStdString(), "info", 2, 64, 32) == 0);
+        Fixture f(QFile::encodeName(dir_.filePath("info_1.dpx")));
+        QStringList shown;
+        f.main->show_text = [&](const QString& title, const QString& text) {
+            shown << title + "|" + text.section(QLatin1Char('\n'), 0, 0);
+        };
+        f.main->action(kCmdFrameInfo)->trigger();
+        QTest::keyClick(f.main, Qt::Key_I, Qt::ControlModifier);
+        const QString want = "Frame Info|file: " + dir_.filePath("info_1.dpx");
+        QCOMPARE(shown, (QStringList{want, want}));
+
+        TextBox box(nullptr, QStringLiteral("Frame Info"), QStringLiteral("a: 1\nb: 2\n"));
+        auto* field = box.findChild<QPlainTextEdit*>(QStringLiteral("text"));
+        QVERIFY(field != nullptr);
+        QVERIFY(field->isReadOnly());
+        QVERIFY(field->textInteractionFlags() & Qt::TextSelectableByKeyboard);
+        QCOMPARE(field->toPlainText(), QStringLiteral("a: 1\nb: 2\n"));
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        field->selectAll();
+        field->copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("a: 1\nb: 2\n"));
+        QTest::keyClick(&box, Qt::Key_Escape);
+        QVERIFY(!box.isVisible());
+    }
+
+    // View > Scopes opens a window of its own that draws the scopes once the
+    // poll finds them drawn; closing it takes the check mark away.
+    void scopes_window_draws_and_closes() {
+        QVERIFY(write_quadrant_sequence(dir_.path().toStdString(), "scope", 2, 256, 128) == 0);
+        Fixture f(QFile::encodeName(dir_.filePath("scope_0.dpx")));
+        f.main->action(kCmdScopes)->trigger();
+        ScopesWindow* scopes = f.main->scopes();
+        QVERIFY(scopes != nullptr);
+        QVERIFY(scopes->isVisible());
+        QVERIFY(f.main->action(kCmdScopes)->isChecked());
+        QTRY_VERIFY(scopes->drawn_paints > 0);
+        const QImage grabbed = scopes->grab().toImage();
+        // The vectorscope's 75% targets are drawn: some pixel of their colour.
+        bool target = false;
+        for (int y = 0; y < grabbed.height() && !target; ++y)
+            for (int x = grabbed.width() / 2; x < grabbed.width() && !target; ++x)
+                target = grabbed.pixel(x, y) == qRgb(200, 170, 60);
+        QVERIFY(target);
+        scopes->close();
+        QVERIFY(!f.main->action(kCmdScopes)->isChecked());
+        f.main->action(kCmdScopes)->trigger();
+        QVERIFY(scopes->isVisible());
+        f.main->action(kCmdScopes)->trigger();
+        QVERIFY(!scopes->isVisible());
     }
 
     void command_line_words_join_into_one_path() {

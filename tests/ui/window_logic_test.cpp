@@ -4,13 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "scopes/scopes.h"
 #include "support/test_files.h"
+#include "ui/signal_logic.h"
 
 namespace {
 
@@ -48,6 +54,12 @@ struct FakeFront {
     bool frame_answer_cancel = false;
     std::string frame_prompt;
     std::string frame_start;
+    /// The text boxes shown (title, then text), the scopes window, its
+    /// repaints, and the pending scopes poll (its delay, 0: none).
+    std::vector<std::string> texts;
+    bool scopes_shown = false;
+    int scopes_repaints = 0;
+    int scopes_poll_ms = 0;
 };
 
 std::vector<int> pixel_at(const Window& win, int x, int y);
@@ -118,6 +130,12 @@ void install(Window& win, FakeFront& f) {
     };
     win.front.check_menu = [](void* c, int id, bool on) { fake(c).checked[id] = on; };
     win.front.beep = [](void* c) { ++fake(c).beeps; };
+    win.front.show_text = [](void* c, const char* title, const char* text) {
+        fake(c).texts.push_back(std::string(title) + "\n" + text);
+    };
+    win.front.show_scopes = [](void* c, bool shown) { fake(c).scopes_shown = shown; };
+    win.front.repaint_scopes = [](void* c) { ++fake(c).scopes_repaints; };
+    win.front.start_scopes_poll = [](void* c, int ms) { fake(c).scopes_poll_ms = ms; };
     win.viewer.error_box = [](void* c, const char* message, const char* caption) {
         EXPECT_STREQ(caption, "Error");
         fake(c).errors.push_back(message);
@@ -765,6 +783,143 @@ TEST_F(WindowLogic, MenuCommandsExitAboutAndUnknown) {
     window_command(win, 555);
     EXPECT_EQ(front.beeps, 1);
     EXPECT_EQ(front.quits, 0);
+}
+
+/// Three 64x32 frames with timecodes 01:00:00:00 .. 02: grey in the left half;
+/// then a red below black, a red one code above white (235 in its top 8 bits),
+/// and BT.2020 red at exactly white.
+std::string make_signal_sequence(const TempDir& dir) {
+    for (int frame = 0; frame < 3; ++frame) {
+        std::vector<std::uint16_t> rgb(64 * 32 * 3, 0x8000);
+        for (int y = 0; y < 32; ++y)
+            for (int x = 32; x < 64; ++x) {
+                std::uint16_t* p = &rgb[(static_cast<std::size_t>(y) * 64 + x) * 3];
+                p[0] = x < 48 ? 0x0F00 : x < 56 ? 0xEB01 : 0xEB00;
+                if (x >= 56) p[1] = p[2] = 0x1000;
+            }
+        std::vector<std::uint8_t> file = make_dpx_file(64, 32, rgb.data());
+        const std::uint32_t timecode = 0x01000000u | static_cast<std::uint32_t>(frame);
+        for (int i = 0; i < 4; ++i)
+            file[1920 + i] = static_cast<std::uint8_t>(timecode >> (24 - 8 * i));
+        EXPECT_EQ(write_file(dir.file("sig_" + std::to_string(frame) + ".dpx"), file), 0);
+    }
+    return dir.file("sig_0.dpx");
+}
+
+/// The 16x8 display of those frames computed plainly, converted or not: the top
+/// 8 bits of each sample of every fourth column (rows are all alike).
+std::vector<std::array<int, 3>> plain_columns(bool convert, std::vector<bool>* out_of_gamut) {
+    ConversionTables tables;
+    build_conversion_tables(tables);
+    std::vector<std::array<int, 3>> columns;
+    for (int c = 0; c < 16; ++c) {
+        const int x = 4 * c;
+        std::array<int, 3> v = {x < 32   ? 0x80
+                                : x < 48 ? 0x0F
+                                         : 0xEB,
+                                x < 56 ? 0x80 : 0x10, x < 56 ? 0x80 : 0x10};
+        bool outside = false;
+        if (convert) outside = convert_pixel_marked(tables, v[0], v[1], v[2]);
+        if (out_of_gamut) out_of_gamut->push_back(outside);
+        columns.push_back(v);
+    }
+    return columns;
+}
+
+// The range warning marks the samples below black and above white (one code
+// above, at 16 bits), paints them cyan and gives their share; the gamut warning
+// acts with the conversion, from the conversion's own marks; the timecode of
+// each frame shown is in the status; turning a warning off shows the picture
+// as it is again.
+TEST_F(WindowLogic, WarningsPaintAndShareTheirPixelsAndTheStatusGivesTheTimecode) {
+    start(make_signal_sequence(dir).c_str());
+    EXPECT_EQ(front.status[3], "TC 01:00:00:00");
+    window_command(win, kCmdRangeWarning);
+    EXPECT_TRUE(front.checked[kCmdRangeWarning]);
+    EXPECT_EQ(front.status[3], "TC 01:00:00:00  range 37.50%");
+    const auto plain = plain_columns(false, nullptr);
+    for (int c = 0; c < 16; ++c) {
+        const bool marked = c >= 8 && c < 14;
+        const std::vector<int> want = marked
+                                          ? std::vector<int>{0xFF, 0xFF, 0}
+                                          : std::vector<int>{plain[c][2], plain[c][1], plain[c][0]};
+        EXPECT_EQ(pixel_at(win, c, 5), want) << c;
+    }
+    // Gamut: nothing without the conversion, the conversion's marks with it.
+    window_command(win, kCmdGamutWarning);
+    EXPECT_EQ(front.status[3], "TC 01:00:00:00  range 37.50%");
+    window_command(win, kCmdConvert);
+    std::vector<bool> outside;
+    const auto converted = plain_columns(true, &outside);
+    int gamut = 0;
+    for (int c = 0; c < 16; ++c) {
+        gamut += outside[c];
+        const std::vector<int> want =
+            c >= 8 && c < 14 ? std::vector<int>{0xFF, 0xFF, 0}
+            : outside[c]     ? std::vector<int>{0xFF, 0, 0xFF}
+                             : std::vector<int>{converted[c][2], converted[c][1], converted[c][0]};
+        EXPECT_EQ(pixel_at(win, c, 2), want) << c;
+    }
+    ASSERT_GT(gamut, 0);
+    char share[64];
+    std::snprintf(share, sizeof share, "TC 01:00:00:00  gamut %.2f%%  range 37.50%%",
+                  100.0 * gamut / 16);
+    EXPECT_EQ(front.status[3], share);
+    // Every frame shown gives its own timecode.
+    window_key(win, kKeyPageDown);
+    EXPECT_EQ(front.status[3].substr(0, 14), "TC 01:00:00:01");
+    // Off again: the picture as converted, no shares.
+    window_command(win, kCmdRangeWarning);
+    window_command(win, kCmdGamutWarning);
+    EXPECT_FALSE(front.checked[kCmdGamutWarning]);
+    EXPECT_EQ(front.status[3], "TC 01:00:00:01");
+    for (int c = 0; c < 16; ++c)
+        EXPECT_EQ(pixel_at(win, c, 2),
+                  (std::vector<int>{converted[c][2], converted[c][1], converted[c][0]}))
+            << c;
+}
+
+// The scopes window opens beside the picture, its scopes drawn on their thread
+// from the picture as it is (never its warning colours), handed to the front end
+// when the poll finds them; closing it takes the check mark away.
+TEST_F(WindowLogic, ScopesShowThePictureAsItIsAndFollowEveryFrame) {
+    start(make_signal_sequence(dir).c_str());
+    window_command(win, kCmdRangeWarning);
+    window_command(win, kCmdScopes);
+    EXPECT_TRUE(front.scopes_shown);
+    EXPECT_TRUE(front.checked[kCmdScopes]);
+    EXPECT_EQ(front.scopes_poll_ms, kScopesPollMs);
+    // The picture the scopes must show: the plain display, unpainted.
+    const auto plain = plain_columns(false, nullptr);
+    std::vector<std::uint8_t> display(16 * 8 * 4, 0);
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 16; ++c)
+            for (int k = 0; k < 3; ++k)
+                display[(r * 16 + c) * 4 + k] = static_cast<std::uint8_t>(plain[c][2 - k]);
+    auto counts = std::make_unique<ScopeCounts>();
+    count_scopes(display.data(), 16, 8, 64, kScopeBt2020, *counts);
+    std::vector<std::uint8_t> want(static_cast<std::size_t>(kScopesWidth) * kScopesHeight * 4);
+    draw_scopes(*counts, want.data());
+    for (int i = 0; i < 2000 && front.scopes_repaints == 0; ++i) {
+        window_scopes_poll(win);
+        if (front.scopes_repaints == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(front.scopes_repaints, 1);
+    const ScopesPicture shown = window_scopes_picture(win);
+    ASSERT_NE(shown.pixels, nullptr);
+    EXPECT_EQ(std::memcmp(shown.pixels, want.data(), want.size()), 0);
+    // The display still shows its marks.
+    EXPECT_EQ(pixel_at(win, 9, 0), (std::vector<int>{0xFF, 0xFF, 0}));
+    // Each frame shown goes to the scopes again.
+    front.scopes_poll_ms = 0;
+    window_key(win, kKeyPageDown);
+    EXPECT_EQ(front.scopes_poll_ms, kScopesPollMs);
+    window_scopes_closed(win);
+    EXPECT_FALSE(front.checked[kCmdScopes]);
+    window_command(win, kCmdScopes);
+    EXPECT_TRUE(front.scopes_shown);
+    window_command(win, kCmdScopes);
+    EXPECT_FALSE(front.scopes_shown);
 }
 
 }  // namespace

@@ -69,9 +69,9 @@ TEST(CommandLine, APathThatDoesNotFitIsRefusedWhole) {
 TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheQuarterSizeChecked) {
     HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), "MAINMENU");
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(GetMenuItemCount(menu), 4);
+    ASSERT_EQ(GetMenuItemCount(menu), 5);
     std::vector<int> ids;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         HMENU sub = GetSubMenu(menu, i);
         ASSERT_NE(sub, nullptr);
         for (int j = 0; j < GetMenuItemCount(sub); ++j)
@@ -79,18 +79,25 @@ TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheQuarterSizeChecked) {
     }
     // The separator reports id 0.
     EXPECT_EQ(
-        ids, (std::vector<int>{kCmdOpen, kCmdGoToFrame, 0, kCmdExit, kCmdSizeOriginal, kCmdSizeHalf,
-                               kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert, kCmdAbout}));
-    // Ctrl+G is the shortcut of Go to Frame, and its only one.
+        ids, (std::vector<int>{kCmdOpen, kCmdGoToFrame, kCmdFrameInfo, 0, kCmdExit, kCmdSizeOriginal,
+                               kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert,
+                               kCmdGamutWarning, kCmdRangeWarning, kCmdScopes, kCmdAbout}));
+    // Ctrl+G is the shortcut of Go to Frame and Ctrl+I that of Frame Info, and
+    // there are no others.
     HACCEL shortcuts = LoadAcceleratorsA(GetModuleHandleA(nullptr), "MAINACCEL");
     ASSERT_NE(shortcuts, nullptr);
     ACCEL table[4] = {};
-    ASSERT_EQ(CopyAcceleratorTableA(shortcuts, table, 4), 1);
-    EXPECT_EQ(table[0].cmd, kCmdGoToFrame);
-    EXPECT_EQ(table[0].key, 'G');
-    EXPECT_EQ(table[0].fVirt & (FVIRTKEY | FCONTROL | FSHIFT | FALT), FVIRTKEY | FCONTROL);
+    ASSERT_EQ(CopyAcceleratorTableA(shortcuts, table, 4), 2);
+    const int commands[2] = {kCmdGoToFrame, kCmdFrameInfo};
+    const char keys[2] = {'G', 'I'};
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(table[i].cmd, commands[i]);
+        EXPECT_EQ(table[i].key, keys[i]);
+        EXPECT_EQ(table[i].fVirt & (FVIRTKEY | FCONTROL | FSHIFT | FALT), FVIRTKEY | FCONTROL);
+    }
     DestroyAcceleratorTable(shortcuts);
-    for (int id : {kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert})
+    for (int id : {kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert,
+                   kCmdGamutWarning, kCmdRangeWarning, kCmdScopes})
         EXPECT_EQ((GetMenuState(menu, static_cast<UINT>(id), MF_BYCOMMAND) & MF_CHECKED) != 0,
                   id == kCmdSizeQuarter)
             << id;

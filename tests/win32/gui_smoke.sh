@@ -6,7 +6,9 @@
 # space, so Wine passes it in quotes as Explorer does), logs its menu, status
 # texts and window size to a trace file, and is driven with xdotool: 1/2 Size
 # from the menu, the About box and the Open dialog opened and closed with Esc,
-# Right to play, End and Ctrl+G (Go to Frame) to pause on a frame, q to quit.
+# Right to play, End and Ctrl+G (Go to Frame) to pause on a frame, Ctrl+I (Frame
+# Info) opened and closed with Esc, q to quit; then --info with its output
+# redirected.
 # Every wait is bounded.
 set -uo pipefail
 
@@ -85,6 +87,12 @@ if [ \$ok = 1 ]; then
     xdotool key Return
     wait_for '^goto 1\$' 20 || ok=0
     wait_for '^paint clip_0002.dpx|Frame: 2/3|Step: 0 ' 20 || ok=0
+    # Ctrl+I (the accelerator) shows the Frame Info box, closed with Esc.
+    xdotool windowfocus --sync "\$wid"
+    xdotool key ctrl+i
+    sleep 1
+    xdotool key Escape
+    wait_for '^frame-info 0\$' 20 || ok=0
     xdotool windowfocus --sync "\$wid"
     xdotool key q
 fi
@@ -109,6 +117,7 @@ fail() { echo "gui_smoke: FAIL: $*" >&2; status=1; }
 expected_menu='menu File(&F)
 item 101 Open(&O)...
 item 104 Go to Frame...'$'\t''Ctrl+G
+item 107 Frame Info...'$'\t''Ctrl+I
 item separator
 item 102 Exit(&X)
 menu Size(&S)
@@ -118,9 +127,13 @@ item 203 1/4 Size(&Q) [checked]
 item 204 1/8 Size(&E)
 menu Color(&C)
 item 103 Convert to BT.709(&C)
+item 110 Gamut Warning
+item 111 Range Warning
+menu View(&V)
+item 501 Scopes
 menu Help(&H)
 item 901 About(&A)...'
-[ "$(grep -E '^(menu|item) ' "$trace" | head -14)" = "$expected_menu" ] || fail "menu differs"
+[ "$(grep -E '^(menu|item) ' "$trace" | head -19)" = "$expected_menu" ] || fail "menu differs"
 
 # The quoted command-line path opens the chosen frame (1), not the first (0);
 # the client area is the picture plus the status bar.
@@ -137,6 +150,7 @@ grep -q '|Step: +1 client 960x' "$trace" || fail "Right did not start playback"
 grep -q '^paint clip_0000.dpx|Frame: 0/3|Step: 0 ' "$trace" || fail "End and Home did not pause on frame 0"
 grep -qx 'goto 1' "$trace" || fail "Ctrl+G did not open the Go to Frame dialog"
 grep -q '^paint clip_0002.dpx|Frame: 2/3|Step: 0 ' "$trace" || fail "Go to Frame did not show frame 2"
+grep -qx 'frame-info 0' "$trace" || fail "Ctrl+I did not open and close the Frame Info box"
 grep -q '^error ' "$trace" && fail "error box: $(grep '^error ' "$trace")"
 [ "$(tail -n1 "$trace")" = "exit 0" ] || fail "last trace line: $(tail -n1 "$trace")"
 [ "$(cat "$work/exit-code" 2>/dev/null)" = 0 ] || fail "exit code $(cat "$work/exit-code" 2>/dev/null)"
@@ -155,6 +169,22 @@ if [ -f "$work/screen.png" ] && [ -n "$origin" ]; then
 else
     fail "no screenshot or window origin"
 fi
+
+# --info with its output redirected, as a script runs it: the listing on
+# standard output and exit 0; for a missing frame the reason and exit 1.
+info="$work/info.txt"
+timeout --kill-after=5 60 "$wine64_bin" "$exe" --info "$(winpath "$work/seq dir/clip_0001.dpx")" \
+    >"$info" 2>"$work/info-errors.txt"
+code=$?
+[ $code = 0 ] || fail "--info exit code $code: $(cat "$work/info-errors.txt")"
+grep -q '^size: 1920 x 1080' "$info" && grep -q '^descriptor: 50 (RGB)' "$info" ||
+    fail "--info listing: $(head -c 400 "$info")"
+timeout --kill-after=5 60 "$wine64_bin" "$exe" --info "$(winpath "$work/seq dir/none.dpx")" \
+    >"$info" 2>"$work/info-errors.txt"
+code=$?
+[ $code = 1 ] && grep -q 'none.dpx: no such file' "$work/info-errors.txt" ||
+    fail "--info of a missing frame: exit $code, $(cat "$work/info-errors.txt")"
+timeout 20 "$wineserver_bin" -w || timeout 10 "$wineserver_bin" -k
 
 if [ $status -eq 0 ]; then
     echo "gui_smoke: passed ($(grep -c '^paint ' "$trace") distinct paints)"

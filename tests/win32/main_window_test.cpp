@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "scopes/scopes.h"
 #include "support/test_files.h"
+#include "ui/signal_logic.h"
 #include "ui/win32/front_win32.h"
 #include "ui/win32/resource.h"
 
@@ -294,4 +296,77 @@ TEST_F(MainWindow, APictureLargerThanTheWorkAreaIsPannedInsideIt) {
     EXPECT_EQ(win.pan_x, width - win.view_width - 10);
     EXPECT_EQ(win.pan_y, height - win.view_height - 10);
     EXPECT_EQ(status(1), "Frame: 0/1") << "the status bar is still there";
+}
+
+namespace {
+
+// What the Frame Info box showed, read by a timer inside its modal loop.
+std::string g_info_text;
+bool g_info_read_only = false;
+
+BOOL CALLBACK find_info(HWND window, LPARAM found) {
+    char title[32] = {};
+    GetWindowTextA(window, title, sizeof title);
+    if (std::strcmp(title, "Frame Info") != 0) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+void CALLBACK read_info(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), find_info, reinterpret_cast<LPARAM>(&dialog));
+    if (dialog == nullptr) return;
+    KillTimer(nullptr, timer);
+    static char text[16384];
+    GetDlgItemTextA(dialog, IDC_INFO_TEXT, text, sizeof text);
+    g_info_text = text;
+    g_info_read_only =
+        (GetWindowLongA(GetDlgItem(dialog, IDC_INFO_TEXT), GWL_STYLE) & ES_READONLY) != 0;
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+}
+
+}  // namespace
+
+// File > Frame Info... shows the listing in a read-only field, its lines ended as
+// edit fields want them; View > Scopes opens a window beside the main one that
+// draws the scopes once the poll timer finds them, and closing it takes the
+// check mark away.
+TEST_F(MainWindow, FrameInfoBoxAndScopesWindow) {
+    const auto rgb = test_pattern(256, 128, 4);
+    ASSERT_EQ(write_dpx_file(dir.file("info_1.dpx"), 256, 128, rgb.data()), 0);
+    SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop({dir.file("info_1.dpx")})),
+                 0);
+    ASSERT_EQ(status(0), "info_1.dpx");
+    g_info_text.clear();
+    SetTimer(nullptr, 0, 20, read_info);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdFrameInfo, 0), 0);
+    EXPECT_EQ(g_info_text.substr(0, 8 + dir.file("info_1.dpx").size()),
+              "file: " + dir.file("info_1.dpx") + "\r\n");
+    EXPECT_NE(g_info_text.find("\r\nsize: 256 x 128\r\n"), std::string::npos);
+    EXPECT_TRUE(g_info_read_only);
+
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdScopes, 0), 0);
+    ASSERT_NE(app->scopes, nullptr);
+    EXPECT_TRUE(IsWindowVisible(app->scopes));
+    EXPECT_TRUE(GetMenuState(app->menu, kCmdScopes, MF_BYCOMMAND) & MF_CHECKED);
+    RECT client{};
+    GetClientRect(app->scopes, &client);
+    EXPECT_EQ(client.right, kScopesWidth);
+    EXPECT_EQ(client.bottom, kScopesHeight);
+    // The poll timer delivers the scopes through the message loop.
+    for (int i = 0; i < 300 && !window_scopes_picture(app->win).pixels; ++i) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        Sleep(10);
+    }
+    ASSERT_NE(window_scopes_picture(app->win).pixels, nullptr);
+    UpdateWindow(app->scopes);
+    // The left edge of the 75% yellow target of the vectorscope (BT.2020: not converted).
+    const VectorCell yellow = vector_cell(scope_weights(kScopeBt2020), 180, 180, 16);
+    HDC dc = GetDC(app->scopes);
+    EXPECT_EQ(GetPixel(dc, 512 + yellow.x - 4, yellow.y) & 0xFFFFFF, RGB(200, 170, 60));
+    ReleaseDC(app->scopes, dc);
+    SendMessageA(app->scopes, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(app->scopes));
+    EXPECT_FALSE(GetMenuState(app->menu, kCmdScopes, MF_BYCOMMAND) & MF_CHECKED);
 }

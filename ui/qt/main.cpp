@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "ui/command_line.h"
+#include "ui/frame_info.h"
 #include "ui/qt/qt_front_end.h"
 
 namespace {
@@ -35,6 +36,14 @@ int main(int argc, char** argv) {
     if (options.answer) {
         std::fputs(options.answer, stdout);
         return 0;
+    }
+    // Printed without a display, for scripts.
+    if (options.info) {
+        std::string listing, error;
+        const int code = info_command(options.frame.c_str(), listing, error);
+        std::fputs(listing.c_str(), stdout);
+        std::fputs(error.c_str(), stderr);
+        return code;
     }
     g_previous_handler = qInstallMessageHandler(message_handler);
     QApplication app(argc, argv);

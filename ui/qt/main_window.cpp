@@ -23,6 +23,7 @@
 #include "ui/qt/about_dialog.h"
 #include "ui/qt/picture_widget.h"
 #include "ui/qt/qt_support.h"
+#include "ui/qt/signal_windows.h"
 #include "ui/qt/status_bar.h"
 
 namespace {
@@ -66,6 +67,9 @@ MainWindow::MainWindow(Window& win) : win_(win) {
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(kTimerMs);
     connect(&timer_, &QTimer::timeout, this, [this] { window_tick(win_); });
+    scopes_poll_.setSingleShot(true);
+    scopes_poll_.setTimerType(Qt::PreciseTimer);
+    connect(&scopes_poll_, &QTimer::timeout, this, [this] { window_scopes_poll(win_); });
 
     ask_open_file = [this](const QString& start) {
         QFileDialog::Options options = QFileDialog::HideNameFilterDetails;
@@ -80,6 +84,10 @@ MainWindow::MainWindow(Window& win) : win_(win) {
         AboutDialog about(this);
         about.exec();
     };
+    show_text = [this](const QString& title, const QString& text) {
+        TextBox box(this, title, text);
+        box.exec();
+    };
     ask_frame = [this](const QString& prompt, const QString& start) -> std::optional<QString> {
         bool ok = false;
         const QString text = QInputDialog::getText(this, QStringLiteral("Go to Frame"), prompt,
@@ -92,6 +100,7 @@ MainWindow::MainWindow(Window& win) : win_(win) {
 
 MainWindow::~MainWindow() {
     timer_.stop();
+    scopes_poll_.stop();
     install_error_boxes(win_);
 }
 
@@ -116,19 +125,25 @@ void MainWindow::build_menus() {
     };
     add_menu("File(&F)", {{kCmdOpen, "Open(&O)..."},
                           {kCmdGoToFrame, "Go to Frame..."},
+                          {kCmdFrameInfo, "Frame Info..."},
                           {0, nullptr},
                           {kCmdExit, "Exit(&X)"}});
     add_menu("Size(&S)", {{kCmdSizeOriginal, "Original Size(&O)"},
                           {kCmdSizeHalf, "1/2 Size(&H)"},
                           {kCmdSizeQuarter, "1/4 Size(&Q)"},
                           {kCmdSizeEighth, "1/8 Size(&E)"}});
-    add_menu("Color(&C)", {{kCmdConvert, "Convert to BT.709(&C)"}});
+    add_menu("Color(&C)", {{kCmdConvert, "Convert to BT.709(&C)"},
+                           {kCmdGamutWarning, "Gamut Warning"},
+                           {kCmdRangeWarning, "Range Warning"}});
+    add_menu("View(&V)", {{kCmdScopes, "Scopes"}});
     add_menu("Help(&H)", {{kCmdAbout, "About(&A)..."}});
     actions_[kCmdGoToFrame]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    actions_[kCmdFrameInfo]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
     // Qt toggles a checkable item before it reports the click; the window logic,
     // called from that report, then sets the marks it wants, so exactly one Size
     // item stays checked even when the checked one is chosen again.
-    for (int id : {kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert}) {
+    for (int id : {kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert,
+                   kCmdGamutWarning, kCmdRangeWarning, kCmdScopes}) {
         QAction* a = actions_[id];
         a->setCheckable(true);
         a->setChecked(id == kCmdSizeQuarter);
@@ -184,6 +199,14 @@ void MainWindow::install_front_end() {
         if (QAction* a = main_of(c).action(id)) a->setChecked(on);
     };
     f.beep = [](void*) { QApplication::beep(); };
+    f.show_text = [](void* c, const char* title, const char* text) {
+        main_of(c).show_text(QString::fromLatin1(title), QString::fromLocal8Bit(text));
+    };
+    f.show_scopes = [](void* c, bool shown) { main_of(c).show_scopes(shown); };
+    f.repaint_scopes = [](void* c) {
+        if (ScopesWindow* s = main_of(c).scopes()) s->repaint();
+    };
+    f.start_scopes_poll = [](void* c, int ms) { main_of(c).scopes_poll().start(ms); };
     win_.viewer.error_box = error_box_hook;
     win_.viewer.error_context = &show_error;
 }
@@ -226,6 +249,19 @@ void MainWindow::fit_picture(int width, int height) {
     const int y =
         std::max(available.top(), std::min(outer.top(), available.bottom() + 1 - outer.height()));
     if (x != outer.left() || y != outer.top()) move(x, y);
+}
+
+void MainWindow::show_scopes(bool shown) {
+    if (!shown) {
+        if (scopes_) scopes_->hide();
+        return;
+    }
+    if (!scopes_) {
+        scopes_ = new ScopesWindow(win_, this);
+        // Beside the main window, on its right.
+        scopes_->move(frameGeometry().right() + 8, frameGeometry().top());
+    }
+    scopes_->show();
 }
 
 void MainWindow::repaint_now() {

@@ -14,6 +14,7 @@
 class PartStatusBar;
 class PictureWidget;
 class QAction;
+class ScopesWindow;
 
 /// The main window. Owns nothing of the viewer's state: `win` belongs to the
 /// caller, which runs window_startup before and window_shutdown after.
@@ -38,6 +39,14 @@ class MainWindow : public QMainWindow {
     std::function<std::optional<QString>(const QString& prompt, const QString& start)> ask_frame;
     std::function<void(const QString& message, const QString& caption)> show_error;
     std::function<void()> show_about;
+    /// The Frame Info box: a title and the listing.
+    std::function<void(const QString& title, const QString& text)> show_text;
+    /// The scopes window, made when first shown (null before).
+    ScopesWindow* scopes() const { return scopes_; }
+    /// The one-shot timer of the window logic's scopes poll.
+    QTimer& scopes_poll() { return scopes_poll_; }
+    /// Opens the scopes window beside this one, or hides it.
+    void show_scopes(bool shown);
     /// Set when Q asked the program to end.
     bool quit_requested = false;
 
@@ -63,6 +72,8 @@ class MainWindow : public QMainWindow {
     PictureWidget* picture_ = nullptr;
     PartStatusBar* status_ = nullptr;
     QTimer timer_;
+    QTimer scopes_poll_;
+    ScopesWindow* scopes_ = nullptr;
     std::map<int, QAction*> actions_;
 };
 

@@ -9,4 +9,5 @@
 #include "ui/qt/main_window.h"
 #include "ui/qt/picture_widget.h"
 #include "ui/qt/qt_support.h"
+#include "ui/qt/signal_windows.h"
 #include "ui/qt/status_bar.h"

@@ -9,7 +9,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "scopes/scopes.h"
+#include "ui/signal_logic.h"
 #include "ui/win32/resource.h"
 
 namespace {
@@ -39,19 +42,34 @@ void fit_picture(void* context, int width, int height) {
     // it, so the status bar stays on screen; a larger picture is panned.
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    if (GetMonitorInfoA(MonitorFromWindow(app.hwnd, MONITOR_DEFAULTTONEAREST), &monitor)) {
-        const RECT& work = monitor.rcWork;
-        w = std::min<int>(w, work.right - work.left);
-        h = std::min<int>(h, work.bottom - work.top);
-        const int in_x = std::max<int>(work.left, std::min<int>(x, work.right - w));
-        const int in_y = std::max<int>(work.top, std::min<int>(y, work.bottom - h));
-        if (in_x != x || in_y != y) {
-            x = in_x;
-            y = in_y;
-            flags &= ~SWP_NOMOVE;
+    const bool bounded =
+        GetMonitorInfoA(MonitorFromWindow(app.hwnd, MONITOR_DEFAULTTONEAREST), &monitor) != FALSE;
+    auto place = [&] {
+        if (bounded) {
+            const RECT& work = monitor.rcWork;
+            w = std::min<int>(w, work.right - work.left);
+            h = std::min<int>(h, work.bottom - work.top);
+            const int in_x = std::max<int>(work.left, std::min<int>(x, work.right - w));
+            const int in_y = std::max<int>(work.top, std::min<int>(y, work.bottom - h));
+            if (in_x != x || in_y != y) {
+                x = in_x;
+                y = in_y;
+                flags &= ~SWP_NOMOVE;
+            }
         }
+        SetWindowPos(app.hwnd, nullptr, x, y, w, h, flags);
+    };
+    place();
+    // AdjustWindowRect counts one row of menus; a window too narrow for the menu
+    // bar wraps it onto more rows, which the picture would lose. One more pass
+    // gives the height back.
+    RECT client{};
+    GetClientRect(app.hwnd, &client);
+    const int missing = height + status_height(app) - (client.bottom - client.top);
+    if (missing > 0) {
+        h += missing;
+        place();
     }
-    SetWindowPos(app.hwnd, nullptr, x, y, w, h, flags);
 }
 
 void repaint(void* context) {
@@ -135,6 +153,45 @@ void beep(void*) {
     MessageBeep(MB_OK);
 }
 
+void show_text(void* context, const char* title, const char* text) {
+    Win32App& app = app_of(context);
+    const INT_PTR result = show_text_box(app.instance, app.hwnd, title, text);
+    if (app.watch && app.watch->dialog_closed)
+        app.watch->dialog_closed("frame-info", static_cast<int>(result));
+}
+
+void show_scopes(void* context, bool shown) {
+    Win32App& app = app_of(context);
+    if (!shown) {
+        if (app.scopes) ShowWindow(app.scopes, SW_HIDE);
+        return;
+    }
+    if (!app.scopes) {
+        RECT outer{0, 0, kScopesWidth, kScopesHeight};
+        const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+        AdjustWindowRect(&outer, style, FALSE);
+        RECT main{};
+        GetWindowRect(app.hwnd, &main);
+        // Beside the main window, on its right; owned by it, so it closes with it.
+        app.scopes = CreateWindowA(kScopesClass, "Scopes", style, main.right + 8, main.top,
+                                   outer.right - outer.left, outer.bottom - outer.top, app.hwnd,
+                                   nullptr, app.instance, &app);
+        if (!app.scopes) return;
+    }
+    ShowWindow(app.scopes, SW_SHOWNOACTIVATE);
+}
+
+void repaint_scopes(void* context) {
+    Win32App& app = app_of(context);
+    if (!app.scopes) return;
+    InvalidateRect(app.scopes, nullptr, FALSE);
+    UpdateWindow(app.scopes);
+}
+
+void start_scopes_poll(void* context, int ms) {
+    SetTimer(app_of(context).hwnd, kScopesTimerId, static_cast<UINT>(ms), nullptr);
+}
+
 void error_box(void* context, const char* message, const char* caption) {
     const Win32App& app = app_of(context);
     if (app.watch && app.watch->error_box && app.watch->error_box(message, caption)) return;
@@ -204,6 +261,10 @@ void install_win32_front(Win32App& app) {
     f.ask_frame = ask_frame;
     f.check_menu = check_menu;
     f.beep = beep;
+    f.show_text = show_text;
+    f.show_scopes = show_scopes;
+    f.repaint_scopes = repaint_scopes;
+    f.start_scopes_poll = start_scopes_poll;
     app.win.viewer.error_box = error_box;
     app.win.viewer.error_context = &app;
 }
@@ -254,7 +315,14 @@ int register_window_class(HINSTANCE instance) {
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
     wc.lpszMenuName = "MAINMENU";
     wc.lpszClassName = kWindowClass;
-    return RegisterClassA(&wc) != 0 ? 0 : -1;
+    if (RegisterClassA(&wc) == 0) return -1;
+    WNDCLASSA scopes{};
+    scopes.lpfnWndProc = scopes_window_proc;
+    scopes.hInstance = instance;
+    scopes.hIcon = wc.hIcon;
+    scopes.hCursor = wc.hCursor;
+    scopes.lpszClassName = kScopesClass;
+    return RegisterClassA(&scopes) != 0 ? 0 : -1;
 }
 
 HWND create_main_window(Win32App& app) {
@@ -364,6 +432,12 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
             window_key(app->win, static_cast<int>(wparam));
             return 0;
         case WM_TIMER:
+            if (wparam == kScopesTimerId) {
+                // One shot: the window logic asks again when it wants to.
+                KillTimer(hwnd, kScopesTimerId);
+                window_scopes_poll(app->win);
+                return 0;
+            }
             window_tick(app->win);
             return 0;
         case WM_DROPFILES:
@@ -375,6 +449,78 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         default:
             return DefWindowProcA(hwnd, msg, wparam, lparam);
     }
+}
+
+LRESULT CALLBACK scopes_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    auto* app = reinterpret_cast<Win32App*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (msg == WM_CREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lparam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        return 0;
+    }
+    if (app == nullptr) return DefWindowProcA(hwnd, msg, wparam, lparam);
+    switch (msg) {
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(hwnd, &ps);
+            const ScopesPicture shown = window_scopes_picture(app->win);
+            if (shown.pixels) {
+                // Top row first: a negative height.
+                BITMAPINFO bitmap{};
+                bitmap.bmiHeader.biSize = sizeof bitmap.bmiHeader;
+                bitmap.bmiHeader.biWidth = shown.width;
+                bitmap.bmiHeader.biHeight = -shown.height;
+                bitmap.bmiHeader.biPlanes = 1;
+                bitmap.bmiHeader.biBitCount = 32;
+                bitmap.bmiHeader.biCompression = BI_RGB;
+                SetDIBitsToDevice(
+                    dc, 0, 0, static_cast<DWORD>(shown.width), static_cast<DWORD>(shown.height), 0,
+                    0, 0, static_cast<UINT>(shown.height), shown.pixels, &bitmap, DIB_RGB_COLORS);
+            } else {
+                HBRUSH dark = CreateSolidBrush(RGB(18, 18, 18));
+                FillRect(dc, &ps.rcPaint, dark);
+                DeleteObject(dark);
+            }
+            EndPaint(hwnd, &ps);
+            return 0;
+        }
+        case WM_CLOSE:
+            ShowWindow(hwnd, SW_HIDE);
+            window_scopes_closed(app->win);
+            return 0;
+        default:
+            return DefWindowProcA(hwnd, msg, wparam, lparam);
+    }
+}
+
+INT_PTR CALLBACK text_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == WM_INITDIALOG) {
+        const auto* shown = reinterpret_cast<const TextShown*>(lparam);
+        SetWindowTextA(dialog, shown->title);
+        // Edit fields break lines at "\r\n".
+        std::string text;
+        for (const char* p = shown->text; *p; ++p) {
+            if (*p == '\n') text += '\r';
+            text += *p;
+        }
+        SendDlgItemMessageA(dialog, IDC_INFO_TEXT, WM_SETFONT,
+                            reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)), FALSE);
+        SetDlgItemTextA(dialog, IDC_INFO_TEXT, text.c_str());
+        return TRUE;
+    }
+    if (msg == WM_COMMAND && (LOWORD(wparam) == IDCANCEL || LOWORD(wparam) == IDOK)) {
+        EndDialog(dialog, 0);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR show_text_box(HINSTANCE instance, HWND owner, const char* title, const char* text) {
+    TextShown shown{title, text};
+    return DialogBoxParamA(instance, "INFODLG", owner, text_dialog_proc,
+                           reinterpret_cast<LPARAM>(&shown));
 }
 
 INT_PTR CALLBACK goto_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam) {

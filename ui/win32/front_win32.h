@@ -10,6 +10,10 @@
 constexpr const char* kWindowClass = "Karvelin";
 /// Control id of the status bar.
 constexpr int kStatusBarId = 1;
+/// Class name of the scopes window, and the id of the timer of the window
+/// logic's scopes poll (the playback timer is kTimerId).
+constexpr const char* kScopesClass = "KarvelinScopes";
+constexpr UINT_PTR kScopesTimerId = 2;
 
 struct Win32App;
 
@@ -20,7 +24,7 @@ struct Win32Watch {
     void (*created)(const Win32App& app) = nullptr;
     /// A paint has ended.
     void (*painted)(const Win32App& app) = nullptr;
-    /// A dialog ("open-dialog", "about", "goto") closed with `result`.
+    /// A dialog ("open-dialog", "about", "goto", "frame-info") closed with `result`.
     void (*dialog_closed)(const char* dialog, int result) = nullptr;
     /// Takes an error box in place of the message box, which would wait for a
     /// click; returns true when it did.
@@ -36,6 +40,8 @@ struct Win32App {
     HWND hwnd = nullptr;
     HWND status = nullptr;
     HMENU menu = nullptr;
+    /// The scopes window, made when first shown.
+    HWND scopes = nullptr;
     const Win32Watch* watch = nullptr;
     /// Where the left button last dragged the picture from (client coordinates).
     POINT drag_from{};
@@ -62,7 +68,7 @@ int command_line_path(const char* command_line, char* out, int capacity);
 const char* command_line_rest(const char* command_line);
 
 /// Registers the window class (menu MAINMENU, default application icon, arrow
-/// cursor, gray brush, redraw on resize). Returns 0 or -1.
+/// cursor, gray brush, redraw on resize) and the scopes window's. Returns 0 or -1.
 int register_window_class(HINSTANCE instance);
 
 /// Creates the main window at its default position, sized to the display.
@@ -75,6 +81,24 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
 /// The About box's procedure: OK and Cancel close it with result 0; every
 /// command counts as handled, every other message as not handled.
 INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam);
+
+/// The scopes window's procedure: draws window_scopes_picture; closing it hides
+/// it and tells the window logic.
+LRESULT CALLBACK scopes_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+
+/// What the Frame Info box shows: its caption and its lines.
+struct TextShown {
+    const char* title;
+    const char* text;
+};
+
+/// The Frame Info box's procedure (its TextShown comes with WM_INITDIALOG):
+/// the text in a read-only field of a fixed-pitch font; Close and Esc end it
+/// with 0.
+INT_PTR CALLBACK text_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM lparam);
+
+/// Shows `text` in the Frame Info box, owned by `owner` (may be null).
+INT_PTR show_text_box(HINSTANCE instance, HWND owner, const char* title, const char* text);
 
 /// What the Go to Frame dialog asks and where it writes the answer.
 struct FrameQuestion {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/command_line.h"
+#include "ui/frame_info.h"
 #include "ui/usage.h"
 #include "ui/win32/front_win32.h"
 #if defined(KARVELIN_TRACE_HOOK)
@@ -23,6 +24,32 @@ Win32App g_app;
 
 void exiting(int code, const char* why) {
     if (g_app.watch && g_app.watch->exiting) g_app.watch->exiting(code, why);
+}
+
+// Writes `text` to a standard handle; false when the program has none there.
+bool write_std(DWORD which, const std::string& text) {
+    HANDLE h = GetStdHandle(which);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE || GetFileType(h) == FILE_TYPE_UNKNOWN)
+        return false;
+    DWORD written = 0;
+    return text.empty() ||
+           WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) != FALSE;
+}
+
+// karvelin --info FRAME. A GUI program has no console of its own: where its
+// output goes somewhere (redirected to a file or a pipe, as scripts do) the
+// listing is written there and the reason for a failure to its error output;
+// started without, it shows either in the Frame Info box. Exit 0 or 1 alike.
+int info(const CommandLine& options) {
+    std::string listing, error;
+    const int code = info_command(options.frame.c_str(), listing, error);
+    if (write_std(STD_OUTPUT_HANDLE, listing)) {
+        write_std(STD_ERROR_HANDLE, error);
+        return code;
+    }
+    show_text_box(g_app.instance, nullptr, "Frame Info",
+                  code == 0 ? listing.c_str() : error.c_str());
+    return code;
 }
 
 }  // namespace
@@ -50,6 +77,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
         message_box_text(options.answer, box, sizeof box);
         MessageBoxA(nullptr, box, "Karvelin", MB_OK | MB_ICONINFORMATION);
         return 0;
+    }
+    if (options.info) {
+        const int code = info(options);
+        exiting(code, "");
+        return code;
     }
     const bool too_long = options.frame.size() >= static_cast<std::size_t>(kPathMax);
     // A named path that is empty once its quotes are gone still opens (and fails).

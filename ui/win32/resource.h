@@ -15,7 +15,13 @@
 #define IDM_SIZE_QUARTER 203
 #define IDM_SIZE_EIGHTH 204
 #define IDM_ABOUT 901
+#define IDM_FRAMEINFO 107
+#define IDM_GAMUT 110
+#define IDM_RANGE 111
+#define IDM_SCOPES 501
 
 // The Go to Frame dialog and the keyboard shortcut of its menu item.
 #define IDC_GOTO_PROMPT 1001
 #define IDC_GOTO_FRAME 1002
+// The Frame Info box's text.
+#define IDC_INFO_TEXT 1003
