@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ui/compare_logic.h"
+
 namespace {
 
 /// One segment of the fourth part; writes an empty text when it has nothing to say.
@@ -13,7 +15,7 @@ void no_segment(const Window&, char* out, int capacity) {
 
 /// In the order they are shown: playback (rate and drops), the signal (timecode,
 /// warnings), comparison.
-const Segment kSegments[] = {no_segment, no_segment, no_segment};
+const Segment kSegments[] = {no_segment, no_segment, compare_status_segment};
 
 }  // namespace
 

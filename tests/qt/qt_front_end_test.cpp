@@ -69,7 +69,7 @@ class QtFrontEndTest : public QObject {
         const QList<QAction*> menus = f.main->menuBar()->actions();
         QStringList titles;
         for (QAction* m : menus) titles << m->text();
-        QCOMPARE(titles, (QStringList{"File(&F)", "Size(&S)", "Color(&C)", "Help(&H)"}));
+        QCOMPARE(titles, (QStringList{"File(&F)", "Size(&S)", "Color(&C)", "Compare", "Help(&H)"}));
 
         QStringList items;
         for (QAction* m : menus) {
@@ -81,10 +81,32 @@ class QtFrontEndTest : public QObject {
                                                  .arg(a->isChecked() ? " *" : ""));
             }
         }
-        QCOMPARE(items, (QStringList{"101 Open(&O)...", "104 Go to Frame...", "-", "102 Exit(&X)",
-                                     "201 Original Size(&O)", "202 1/2 Size(&H)",
-                                     "203 1/4 Size(&Q) *", "204 1/8 Size(&E)",
-                                     "103 Convert to BT.709(&C)", "901 About(&A)..."}));
+        QCOMPARE(items, (QStringList{"101 Open(&O)...",
+                                     "104 Go to Frame...",
+                                     "105 Compare With...",
+                                     "106 Close Compare",
+                                     "-",
+                                     "102 Exit(&X)",
+                                     "201 Original Size(&O)",
+                                     "202 1/2 Size(&H)",
+                                     "203 1/4 Size(&Q) *",
+                                     "204 1/8 Size(&E)",
+                                     "103 Convert to BT.709(&C)",
+                                     "401 Show A",
+                                     "402 Show B",
+                                     "403 Toggle A/B",
+                                     "404 Wipe",
+                                     "405 Side by Side",
+                                     "406 Difference",
+                                     "407 Signed Difference",
+                                     "-",
+                                     "410 Difference Gain x2",
+                                     "411 Difference Gain /2",
+                                     "-",
+                                     "412 B One Frame Later",
+                                     "413 B One Frame Earlier",
+                                     "414 No Offset",
+                                     "901 About(&A)..."}));
         QCOMPARE(f.main->action(kCmdGoToFrame)->shortcut(), QKeySequence(QStringLiteral("Ctrl+G")));
     }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -48,6 +49,11 @@ struct FakeFront {
     bool frame_answer_cancel = false;
     std::string frame_prompt;
     std::string frame_start;
+    /// Menu items disabled, the second status row, and wakes asked for (from
+    /// any thread).
+    bool disabled[1000] = {};
+    std::string line;
+    std::atomic<int> wakes{0};
 };
 
 std::vector<int> pixel_at(const Window& win, int x, int y);
@@ -118,6 +124,9 @@ void install(Window& win, FakeFront& f) {
     };
     win.front.check_menu = [](void* c, int id, bool on) { fake(c).checked[id] = on; };
     win.front.beep = [](void* c) { ++fake(c).beeps; };
+    win.front.enable_menu = [](void* c, int id, bool on) { fake(c).disabled[id] = !on; };
+    win.front.set_compare_line = [](void* c, const char* text) { fake(c).line = text; };
+    win.front.wake = [](void* c) { ++fake(c).wakes; };
     win.viewer.error_box = [](void* c, const char* message, const char* caption) {
         EXPECT_STREQ(caption, "Error");
         fake(c).errors.push_back(message);

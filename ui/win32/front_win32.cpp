@@ -24,12 +24,22 @@ int status_height(const Win32App& app) {
     return bar.bottom - bar.top;
 }
 
+/// Puts the second status row just above the status bar, as wide as the
+/// window, and tells the window logic how much room the picture has.
+void layout_below_picture(Win32App& app, int client_width, int client_height) {
+    const int bar = status_height(app);
+    const int line = compare_line_height(app);
+    if (app.line != nullptr && line > 0)
+        MoveWindow(app.line, 0, client_height - bar - line, client_width, line, TRUE);
+    window_view_resized(app.win, client_width, client_height - bar - line);
+}
+
 void fit_picture(void* context, int width, int height) {
     Win32App& app = app_of(context);
     RECT outer{0, 0, width, height};
     AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, TRUE);
     int w = outer.right - outer.left;
-    int h = outer.bottom - outer.top + status_height(app);
+    int h = outer.bottom - outer.top + status_height(app) + compare_line_height(app);
     RECT now{};
     GetWindowRect(app.hwnd, &now);
     int x = now.left;
@@ -71,6 +81,32 @@ void set_status(void* context, int part, const char* text) {
     }
     SendMessageA(app.status, SB_SETTEXTA, static_cast<WPARAM>(part),
                  reinterpret_cast<LPARAM>(text));
+}
+
+void enable_menu(void* context, int id, bool enabled) {
+    Win32App& app = app_of(context);
+    EnableMenuItem(app.menu, static_cast<UINT>(id),
+                   MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
+
+void set_compare_line(void* context, const char* text) {
+    Win32App& app = app_of(context);
+    if (app.line == nullptr || std::strcmp(app.line_text, text) == 0) return;
+    const bool was_shown = app.line_text[0] != '\0';
+    std::snprintf(app.line_text, sizeof app.line_text, "%s", text);
+    SendMessageA(app.line, SB_SETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(app.line_text));
+    if (was_shown == (text[0] != '\0')) return;
+    // The row comes or goes: the picture area above it changes height (the
+    // window logic refits the window after this).
+    ShowWindow(app.line, text[0] != '\0' ? SW_SHOWNA : SW_HIDE);
+    RECT client{};
+    GetClientRect(app.hwnd, &client);
+    layout_below_picture(app, client.right, client.bottom);
+}
+
+void wake(void* context) {
+    // From the metrics worker's thread: a message the window thread takes up.
+    PostMessageA(app_of(context).hwnd, kWakeMessage, 0, 0);
 }
 
 void start_timer(void* context) {
@@ -181,7 +217,11 @@ void on_drop(Win32App& app, HDROP drop) {
         show_error(app.win.viewer, kMsgCantOpen);
         return;
     }
-    window_drop(app.win, path);
+    // Dropped with Ctrl held: the sequence to compare with.
+    if (GetKeyState(VK_CONTROL) < 0)
+        window_compare_drop(app.win, path);
+    else
+        window_drop(app.win, path);
 }
 
 }  // namespace
@@ -204,6 +244,9 @@ void install_win32_front(Win32App& app) {
     f.ask_frame = ask_frame;
     f.check_menu = check_menu;
     f.beep = beep;
+    f.enable_menu = enable_menu;
+    f.set_compare_line = set_compare_line;
+    f.wake = wake;
     app.win.viewer.error_box = error_box;
     app.win.viewer.error_context = &app;
 }
@@ -264,6 +307,10 @@ HWND create_main_window(Win32App& app) {
                          nullptr, app.instance, &app);
 }
 
+int compare_line_height(const Win32App& app) {
+    return app.line != nullptr && app.line_text[0] != '\0' ? status_height(app) : 0;
+}
+
 void layout_status_parts(HWND status, const char* info) {
     RECT r{};
     GetClientRect(status, &r);
@@ -301,6 +348,12 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         app->hwnd = hwnd;
         app->status =
             CreateStatusWindowA(WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, "hoge", hwnd, kStatusBarId);
+        // A status window of its own, placed by hand above the status bar.
+        app->line = CreateWindowExA(
+            0, STATUSCLASSNAMEA, "", WS_CHILD | CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER, 0,
+            0, 0, 0, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCompareLineId)),
+            create->hInstance, nullptr);
+        if (app->line) SendMessageA(app->line, SB_SIMPLE, TRUE, 0);
         app->menu = GetMenu(hwnd);
         app->instance = create->hInstance;
         window_created(app->win);
@@ -315,13 +368,14 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         case WM_SIZE:
             SendMessageA(app->status, WM_SIZE, wparam, lparam);
             layout_status_parts(app->status, app->info_text);
-            window_view_resized(app->win, LOWORD(lparam), HIWORD(lparam) - status_height(*app));
+            layout_below_picture(*app, LOWORD(lparam), HIWORD(lparam));
             return 0;
         case WM_LBUTTONDOWN:
             // Captured, so a drag that leaves the window still moves the picture.
             SetCapture(hwnd);
             app->drag_from = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
             app->dragging = true;
+            window_press(app->win, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
             return 0;
         case WM_MOUSEMOVE: {
             const POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
@@ -371,6 +425,9 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
             return 0;
         case WM_COMMAND:
             window_command(app->win, LOWORD(wparam));
+            return 0;
+        case kWakeMessage:
+            window_compare_ready(app->win);
             return 0;
         default:
             return DefWindowProcA(hwnd, msg, wparam, lparam);

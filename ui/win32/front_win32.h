@@ -8,8 +8,11 @@
 
 /// Class name and title of the main window.
 constexpr const char* kWindowClass = "Karvelin";
-/// Control id of the status bar.
+/// Control ids of the status bar and of the second status row (the comparison's).
 constexpr int kStatusBarId = 1;
+constexpr int kCompareLineId = 2;
+/// Posted by the comparison's metrics worker (FrontEnd::wake).
+constexpr unsigned kWakeMessage = WM_APP + 1;
 
 struct Win32App;
 
@@ -35,6 +38,8 @@ struct Win32App {
     HINSTANCE instance = nullptr;
     HWND hwnd = nullptr;
     HWND status = nullptr;
+    /// The second status row, shown while it has a text.
+    HWND line = nullptr;
     HMENU menu = nullptr;
     const Win32Watch* watch = nullptr;
     /// Where the left button last dragged the picture from (client coordinates).
@@ -43,6 +48,7 @@ struct Win32App {
     /// The fourth status part's text, kept here: the part exists only while it
     /// has one.
     char info_text[512] = {};
+    char line_text[kPathMax] = {};
 };
 
 /// Fills app.win.front with the Win32 implementations and installs the message
@@ -91,3 +97,6 @@ INT_PTR CALLBACK goto_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM l
 /// Sets the status bar's parts from its current width: the three it has always
 /// had, and a fourth as wide as `info` at the far right when `info` is not empty.
 void layout_status_parts(HWND status, const char* info);
+
+/// Height of the second status row: the status bar's while it shows, else 0.
+int compare_line_height(const Win32App& app);
