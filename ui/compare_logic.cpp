@@ -377,8 +377,9 @@ void append_metrics(char* out, int capacity, int* used, const PairResult& r) {
             append(out, capacity, used, " %c %u", kColour[c], m.channel[c].max_diff);
         unsigned long long differing = 0;
         for (const ChannelMetrics& c : m.channel) differing += c.differing;
-        append(out, capacity, used, "  %llu samples differ, first at x %d y %d", differing,
-               static_cast<int>(m.first_x), static_cast<int>(m.first_y));
+        append(out, capacity, used, "  %llu %s, first at x %d y %d", differing,
+               differing == 1 ? "sample differs" : "samples differ", static_cast<int>(m.first_x),
+               static_cast<int>(m.first_y));
     }
     if (m.bits_a != m.bits_b)
         append(out, capacity, used, "  (%d-bit %s shifted to %d bits)",

@@ -69,18 +69,41 @@ TEST(CommandLine, APathThatDoesNotFitIsRefusedWhole) {
 TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheQuarterSizeChecked) {
     HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), "MAINMENU");
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(GetMenuItemCount(menu), 4);
+    ASSERT_EQ(GetMenuItemCount(menu), 5);
     std::vector<int> ids;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         HMENU sub = GetSubMenu(menu, i);
         ASSERT_NE(sub, nullptr);
         for (int j = 0; j < GetMenuItemCount(sub); ++j)
             ids.push_back(static_cast<int>(GetMenuItemID(sub, j)));
     }
     // The separator reports id 0.
-    EXPECT_EQ(
-        ids, (std::vector<int>{kCmdOpen, kCmdGoToFrame, 0, kCmdExit, kCmdSizeOriginal, kCmdSizeHalf,
-                               kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert, kCmdAbout}));
+    EXPECT_EQ(ids, (std::vector<int>{kCmdOpen,
+                                     kCmdGoToFrame,
+                                     kCmdCompareWith,
+                                     kCmdCloseCompare,
+                                     0,
+                                     kCmdExit,
+                                     kCmdSizeOriginal,
+                                     kCmdSizeHalf,
+                                     kCmdSizeQuarter,
+                                     kCmdSizeEighth,
+                                     kCmdConvert,
+                                     kCmdShowA,
+                                     kCmdShowB,
+                                     kCmdToggleAB,
+                                     kCmdWipe,
+                                     kCmdSideBySide,
+                                     kCmdDifference,
+                                     kCmdSignedDifference,
+                                     0,
+                                     kCmdGainUp,
+                                     kCmdGainDown,
+                                     0,
+                                     kCmdOffsetLater,
+                                     kCmdOffsetEarlier,
+                                     kCmdOffsetZero,
+                                     kCmdAbout}));
     // Ctrl+G is the shortcut of Go to Frame, and its only one.
     HACCEL shortcuts = LoadAcceleratorsA(GetModuleHandleA(nullptr), "MAINACCEL");
     ASSERT_NE(shortcuts, nullptr);
