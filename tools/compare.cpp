@@ -54,10 +54,13 @@ const char kUsage[] =
     "whatever the sequences' length. On a terminal a progress line shows the\n"
     "pair being compared.\n"
     "\n"
+    "Every frame of A needs its partner in B; frames of B outside the pairs\n"
+    "(a lead-in skipped with --offset, say) are named in the summary only.\n"
+    "\n"
     "Exit status: 0 every pair identical, 1 a pair differs, 2 an error: bad\n"
-    "arguments, a sequence that cannot be found, a frame without a partner in\n"
-    "the other sequence, frames of two sizes, or a file that cannot be read\n"
-    "(each named on standard error with the reason).\n";
+    "arguments, a sequence that cannot be found, a frame of A without a partner\n"
+    "in B, frames of two sizes, or a file that cannot be read (each named on\n"
+    "standard error with the reason).\n";
 
 enum class Format { kText, kCsv, kJson };
 
@@ -339,30 +342,25 @@ int main(int argc, char** argv) {
         return kExitError;
     }
 
-    // Pairs are the positions both sequences have; a frame of either without
-    // a partner is a missing frame.
+    // Every frame of A is paired: one whose partner B lacks is a missing frame.
+    // B's frames outside the pairs (say a lead-in an offset skips) are named only.
     const std::int64_t first = std::max<std::int64_t>(0, -o.offset);
     const std::int64_t end = std::min<std::int64_t>(a.frame_count, b.frame_count - o.offset);
-    std::string missing[2];
-    int missing_count = 0;
+    std::string missing;
+    std::string unused;
     if (end <= first) {
-        missing[missing_count++] = "no frame of A pairs with a frame of B";
+        missing =
+            "no frame of A has a partner in B (B has " + std::to_string(b.frame_count) + " frames)";
     } else {
-        if (first > 0) missing[0] = unpaired("A", a, 0, first - 1);
+        if (first > 0) missing = unpaired("A", a, 0, first - 1);
         if (end < a.frame_count)
-            missing[0] +=
-                (missing[0].empty() ? "" : "; ") + unpaired("A", a, end, a.frame_count - 1);
-        const std::int64_t b_first = first + o.offset;
-        const std::int64_t b_end = end + o.offset;
-        if (b_first > 0) missing[1] = unpaired("B", b, 0, b_first - 1);
-        if (b_end < b.frame_count)
-            missing[1] +=
-                (missing[1].empty() ? "" : "; ") + unpaired("B", b, b_end, b.frame_count - 1);
-        missing_count = (missing[0].empty() ? 0 : 1) + (missing[1].empty() ? 0 : 1);
-        if (missing[0].empty()) std::swap(missing[0], missing[1]);
+            missing += (missing.empty() ? "" : "; ") + unpaired("A", a, end, a.frame_count - 1);
+        if (first + o.offset > 0) unused = unpaired("B", b, 0, first + o.offset - 1);
+        if (end + o.offset < b.frame_count)
+            unused +=
+                (unused.empty() ? "" : "; ") + unpaired("B", b, end + o.offset, b.frame_count - 1);
     }
-    for (int i = 0; i < missing_count; ++i)
-        std::fprintf(stderr, "karvelin-compare: %s\n", missing[i].c_str());
+    if (!missing.empty()) std::fprintf(stderr, "karvelin-compare: %s\n", missing.c_str());
 
     if (o.format == Format::kCsv)
         std::printf(
@@ -419,27 +417,35 @@ int main(int argc, char** argv) {
     if (errors > 0)
         used += std::snprintf(summary + used, sizeof summary - static_cast<std::size_t>(used),
                               ", %lld could not be compared", static_cast<long long>(errors));
-    if (have_first_diff)
-        std::snprintf(summary + used, sizeof summary - static_cast<std::size_t>(used),
-                      "; these two sequences differ, first at frame %lld, pixel (%d, %d)",
+    auto add = [&](const char* format, const char* text) {
+        if (used < static_cast<int>(sizeof summary))
+            used += std::snprintf(summary + used, sizeof summary - static_cast<std::size_t>(used),
+                                  format, text);
+    };
+    if (have_first_diff) {
+        char where[128];
+        std::snprintf(where, sizeof where, "first at frame %lld, pixel (%d, %d)",
                       static_cast<long long>(first_diff.frame),
                       static_cast<int>(first_diff.m.first_x),
                       static_cast<int>(first_diff.m.first_y));
-    else if (errors == 0 && missing_count == 0)
-        std::snprintf(summary + used, sizeof summary - static_cast<std::size_t>(used),
-                      "; all identical");
+        add("; these two sequences differ, %s", where);
+    } else if (errors == 0 && missing.empty()) {
+        add("; %s", "all identical");
+    }
+    if (!missing.empty()) add("; %s", missing.c_str());
+    if (!unused.empty()) add("; %s (not compared)", unused.c_str());
     if (o.format == Format::kText) std::printf("%s\n", summary);
     if (o.format == Format::kCsv) std::fprintf(stderr, "%s\n", summary);
     if (o.format == Format::kJson) {
         std::printf(
             "\n  ],\n  \"summary\": {\"pairs\": %lld, \"compared\": %lld, \"identical\": "
-            "%lld, \"differ\": %lld, \"errors\": %lld, \"missing\": [",
+            "%lld, \"differ\": %lld, \"errors\": %lld, \"missing\": %s, \"not_compared\": %s, "
+            "\"first_difference\": ",
             static_cast<long long>(pairs), static_cast<long long>(compared),
             static_cast<long long>(identical), static_cast<long long>(differ),
-            static_cast<long long>(errors));
-        for (int i = 0; i < missing_count; ++i)
-            std::printf("%s%s", i ? ", " : "", json_string(missing[i].c_str()).c_str());
-        std::printf("], \"first_difference\": ");
+            static_cast<long long>(errors),
+            missing.empty() ? "null" : json_string(missing.c_str()).c_str(),
+            unused.empty() ? "null" : json_string(unused.c_str()).c_str());
         if (have_first_diff)
             std::printf(
                 "{\"frame\": %lld, \"x\": %d, \"y\": %d}", static_cast<long long>(first_diff.frame),
@@ -451,6 +457,6 @@ int main(int argc, char** argv) {
     for (int i = 0; i < threads; ++i) release_compare_scratch(scratch[i]);
     release_sequence(a);
     release_sequence(b);
-    if (errors > 0 || missing_count > 0) return kExitError;
+    if (errors > 0 || !missing.empty()) return kExitError;
     return differ > 0 ? kExitDiffers : kExitIdentical;
 }
