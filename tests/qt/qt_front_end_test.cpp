@@ -313,6 +313,52 @@ class QtFrontEndTest : public QObject {
         QVERIFY(!refused.isAccepted());
     }
 
+    // A frame dropped with Ctrl held opens B: the status bar gains a second row
+    // (the picture area keeps its size), the Compare keys work as shortcuts that
+    // leave playback running, and Close Compare takes the row away again.
+    void ctrl_drop_compares_with_a_row_of_metrics_and_keys_that_do_not_pause() {
+        QVERIFY(write_quadrant_sequence(dir_.path().toStdString(), "src", 3, 1280, 640) == 0);
+        QVERIFY(write_quadrant_sequence(dir_.path().toStdString(), "enc", 3, 1280, 640) == 0);
+        Fixture f(QFile::encodeName(dir_.filePath("src_0.dpx")));
+        const QSize picture = f.main->picture_device_size();
+        const int bar = f.main->status()->height();
+        QVERIFY(!f.main->action(kCmdToggleAB)->isEnabled());
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(dir_.filePath("enc_0.dpx"))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::ControlModifier);
+        QApplication::sendEvent(f.main, &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                        Qt::ControlModifier);
+        QApplication::sendEvent(f.main, &drop);
+        QVERIFY(f.errors.isEmpty());
+        QCOMPARE(f.main->status()->part_text(0), QStringLiteral("src_0.dpx"));
+        QVERIFY(f.main->action(kCmdToggleAB)->isEnabled());
+        QVERIFY(f.main->action(kCmdWipe)->isChecked());
+        QTRY_COMPARE(f.main->status()->line(),
+                     QStringLiteral("A src_0.dpx  B enc_0.dpx  identical"));
+        QVERIFY(f.main->status()->height() > bar);
+        QCOMPARE(f.main->picture_device_size(), picture);
+
+        QTest::keyClick(f.main, Qt::Key_Right);
+        QTest::keyClick(f.main, Qt::Key_T);
+        QCOMPARE(f.win.compare.mode, kCompareShowA);
+        QTest::keyClick(f.main, Qt::Key_T);
+        QCOMPARE(f.win.compare.mode, kCompareShowB);
+        QCOMPARE(f.win.viewer.play.step, 1);
+        QVERIFY(f.main->timer().isActive());
+        QTest::keyClick(f.main, Qt::Key_Space);
+
+        f.main->action(kCmdCloseCompare)->trigger();
+        QCOMPARE(f.main->status()->line(), QString());
+        QTRY_COMPARE(f.main->status()->height(), bar);
+        QCOMPARE(f.main->picture_device_size(), picture);
+        // Without a comparison the letter is just another key: it pauses.
+        QTest::keyClick(f.main, Qt::Key_Right);
+        QTest::keyClick(f.main, Qt::Key_T);
+        QCOMPARE(f.win.viewer.play.step, 0);
+    }
+
     void open_dialog_cancel_changes_nothing() {
         QVERIFY(write_quadrant_sequence(dir_.path().toStdString(), "cancel", 2, 64, 32) == 0);
         Fixture f;

@@ -34,19 +34,15 @@ void layout_below_picture(Win32App& app, int client_width, int client_height) {
     window_view_resized(app.win, client_width, client_height - bar - line);
 }
 
-void fit_picture(void* context, int width, int height) {
-    Win32App& app = app_of(context);
-    RECT outer{0, 0, width, height};
-    AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, TRUE);
-    int w = outer.right - outer.left;
-    int h = outer.bottom - outer.top + status_height(app) + compare_line_height(app);
+/// Sizes the window to `w` x `h` (frame included), no larger than the work
+/// area of its monitor and never beyond it, so the status bar stays on screen;
+/// a larger picture is panned.
+void place_window(Win32App& app, int w, int h) {
     RECT now{};
     GetWindowRect(app.hwnd, &now);
     int x = now.left;
     int y = now.top;
     UINT flags = SWP_NOMOVE | SWP_NOZORDER;
-    // Never larger than the work area of the window's monitor and never beyond
-    // it, so the status bar stays on screen; a larger picture is panned.
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     if (GetMonitorInfoA(MonitorFromWindow(app.hwnd, MONITOR_DEFAULTTONEAREST), &monitor)) {
@@ -62,6 +58,22 @@ void fit_picture(void* context, int width, int height) {
         }
     }
     SetWindowPos(app.hwnd, nullptr, x, y, w, h, flags);
+}
+
+void fit_picture(void* context, int width, int height) {
+    Win32App& app = app_of(context);
+    RECT outer{0, 0, width, height};
+    AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, TRUE);
+    const int w = outer.right - outer.left;
+    const int below = status_height(app) + compare_line_height(app);
+    const int h = outer.bottom - outer.top + below;
+    place_window(app, w, h);
+    // A menu bar too wide for a narrow window wraps onto more rows than the
+    // frame above allowed for: the window grows by what they took.
+    RECT client{};
+    GetClientRect(app.hwnd, &client);
+    const int short_by = height + below - client.bottom;
+    if (short_by > 0) place_window(app, w, h + short_by);
 }
 
 void repaint(void* context) {
