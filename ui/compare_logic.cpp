@@ -16,6 +16,17 @@ namespace {
 /// Shown when B is to be opened with no sequence open to compare it with.
 constexpr const char* kMsgNothingToCompare = "Open a sequence before comparing it with another!";
 
+/// The Compare menu's items for what is shown.
+constexpr struct {
+    int id;
+    CompareMode mode;
+} kModeItems[] = {{kCmdShowA, kCompareShowA},
+                  {kCmdShowB, kCompareShowB},
+                  {kCmdWipe, kCompareWipe},
+                  {kCmdSideBySide, kCompareSideBySide},
+                  {kCmdDifference, kCompareDifference},
+                  {kCmdSignedDifference, kCompareSignedDifference}};
+
 /// The display as a picture.
 Picture display_picture(const FrameStore& store) {
     Picture p;
@@ -262,16 +273,7 @@ void update_menus(Window& win) {
         kCmdGainUp,       kCmdGainDown,   kCmdOffsetLater, kCmdOffsetEarlier,
         kCmdOffsetZero};
     for (int id : kItems) win.front.enable_menu(win.front.context, id, c.active);
-    static const struct {
-        int id;
-        CompareMode mode;
-    } kModes[] = {{kCmdShowA, kCompareShowA},
-                  {kCmdShowB, kCompareShowB},
-                  {kCmdWipe, kCompareWipe},
-                  {kCmdSideBySide, kCompareSideBySide},
-                  {kCmdDifference, kCompareDifference},
-                  {kCmdSignedDifference, kCompareSignedDifference}};
-    for (const auto& m : kModes)
+    for (const auto& m : kModeItems)
         win.front.check_menu(win.front.context, m.id, c.active && c.mode == m.mode);
 }
 
@@ -519,25 +521,16 @@ bool compare_command(Window& win, int id) {
         }
         return true;
     }
-    static const struct {
-        int id;
-        CompareMode mode;
-    } kModes[] = {{kCmdShowA, kCompareShowA},
-                  {kCmdShowB, kCompareShowB},
-                  {kCmdWipe, kCompareWipe},
-                  {kCmdSideBySide, kCompareSideBySide},
-                  {kCmdDifference, kCompareDifference},
-                  {kCmdSignedDifference, kCompareSignedDifference}};
     bool known = id == kCmdCloseCompare || id == kCmdToggleAB || id == kCmdGainUp ||
                  id == kCmdGainDown || id == kCmdOffsetLater || id == kCmdOffsetEarlier ||
                  id == kCmdOffsetZero;
-    for (const auto& m : kModes) known = known || id == m.id;
+    for (const auto& m : kModeItems) known = known || id == m.id;
     if (!known) return false;
     if (!c.active) {
         win.front.beep(win.front.context);
         return true;
     }
-    for (const auto& m : kModes)
+    for (const auto& m : kModeItems)
         if (id == m.id) {
             set_mode(win, m.mode);
             return true;

@@ -39,14 +39,7 @@ Frame write10(const TempDir& dir, const std::string& name, int w, int h,
               const std::vector<std::uint16_t>& samples) {
     Frame f{dir.file(name), w, h, 10, {}};
     for (std::uint16_t s : samples) f.rgb.push_back(s >> 6);
-    std::vector<std::uint8_t> data;
-    for (int y = 0; y < h; ++y) {
-        const std::vector<std::uint32_t> row(f.rgb.begin() + static_cast<long>(y) * w * 3,
-                                             f.rgb.begin() + static_cast<long>(y + 1) * w * 3);
-        const auto bytes = dpx_row(row, 10, 1);
-        data.insert(data.end(), bytes.begin(), bytes.end());
-    }
-    EXPECT_EQ(write_file(f.path, layout_file(w, h, 50, 10, 1, data)), 0);
+    EXPECT_EQ(write_file(f.path, dpx10_file(w, h, f.rgb)), 0);
     return f;
 }
 
