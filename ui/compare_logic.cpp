@@ -134,15 +134,15 @@ void load_partner(Window& win) {
     c.b_other_size = false;
     c.b_frame = -1;
     if (!c.b.pixels) return;
-    std::memset(c.b.pixels, 0, picture_bytes(c.b));
-    if (index < 0) return;
+    // A frame of A's size writes every pixel of the picture (black where its
+    // file ends early), so only a missing or failed frame needs it cleared.
     ReadFailure why = kReadOk;
-    if (load_b_frame(c, win.viewer, index, &why, &c.b_other_size) == 0) {
+    if (index >= 0 && load_b_frame(c, win.viewer, index, &why, &c.b_other_size) == 0) {
         c.b_frame = index;
         return;
     }
-    // Part of the picture may have been written before the frame failed.
     std::memset(c.b.pixels, 0, picture_bytes(c.b));
+    if (index < 0) return;
     c.b_failure = c.b_other_size ? kReadOk : (why != kReadOk ? why : kFailCannotOpen);
 }
 
@@ -264,17 +264,22 @@ void refresh_status(Window& win) {
     win.front.set_compare_line(win.front.context, text);
 }
 
-/// Shows the mode's check mark and what can be chosen while comparing.
-void update_menus(Window& win) {
+/// Moves the check mark to the mode shown (none when not comparing).
+void check_mode(Window& win) {
     const CompareView& c = win.compare;
+    for (const auto& m : kModeItems)
+        win.front.check_menu(win.front.context, m.id, c.active && c.mode == m.mode);
+}
+
+/// What can be chosen while comparing, and the mode's check mark.
+void update_menus(Window& win) {
     static const int kItems[] = {
         kCmdCloseCompare, kCmdShowA,      kCmdShowB,       kCmdToggleAB,
         kCmdWipe,         kCmdSideBySide, kCmdDifference,  kCmdSignedDifference,
         kCmdGainUp,       kCmdGainDown,   kCmdOffsetLater, kCmdOffsetEarlier,
         kCmdOffsetZero};
-    for (int id : kItems) win.front.enable_menu(win.front.context, id, c.active);
-    for (const auto& m : kModeItems)
-        win.front.check_menu(win.front.context, m.id, c.active && c.mode == m.mode);
+    for (int id : kItems) win.front.enable_menu(win.front.context, id, win.compare.active);
+    check_mode(win);
 }
 
 /// Releases what the comparison holds, without any front-end call.
@@ -295,7 +300,7 @@ void set_mode(Window& win, CompareMode mode) {
     CompareView& c = win.compare;
     const bool was_wide = c.mode == kCompareSideBySide;
     c.mode = mode;
-    update_menus(win);
+    check_mode(win);
     compose(win);
     // The side-by-side picture is twice as wide: the window follows it.
     if (was_wide != (mode == kCompareSideBySide)) window_fit(win);
@@ -437,7 +442,7 @@ void compare_open(Window& win, const char* path, bool window_exists) {
     if (info.width != store.source_width || info.height != store.source_height) {
         char text[512];
         std::snprintf(text, sizeof text,
-                      "Can't compare: %s is %dx%d, the open sequence is %dx%d. Both sequences "
+                      "Can't compare: %.255s is %dx%d, the open sequence is %dx%d. Both sequences "
                       "must have the same size.",
                       file_name(next.current_path), static_cast<int>(info.width),
                       static_cast<int>(info.height), static_cast<int>(store.source_width),
