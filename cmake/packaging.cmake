@@ -45,9 +45,14 @@ frame of the sequence a chosen file belongs to and plays it forwards or
 backwards at 1/1, 1/2, 1/4 or 1/8 size, optionally converted from BT.2020 to
 BT.709 primaries, or steps through it one frame at a time.
 
+A second sequence can be compared with the first: A/B, wipe, side by side
+and difference pictures, and exact per-frame metrics on the stored samples.
+
 The package also holds karvelin-mkseq, which writes DPX and planar test
 sequences with colour bars, a gray ramp, decimation checkers and frame
-numbers.")
+numbers, and karvelin-compare, which compares two sequences frame by frame
+(PSNR, largest difference, differing samples, first difference) with an
+exit status for scripts.")
     # The libraries the programs link are found by dpkg-shlibdeps; the Qt
     # platform plugins are loaded at run time, so no linker sees them.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

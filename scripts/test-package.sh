@@ -36,15 +36,17 @@ version=$(dpkg-deb -f "$deb" Version)
 echo "$(basename "$deb"): $(stat -c %s "$deb") bytes, Depends: $(dpkg-deb -f "$deb" Depends)"
 
 # What a desktop user gets from the package, and nothing else (no database
-# cache, no build file): both programs, their manual pages, the desktop entry,
+# cache, no build file): the three programs, their manual pages, the desktop entry,
 # the DPX type, the icon, and the copyright and changelog Debian asks for.
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
 files=$(grep -v '/$' <<<"$contents" | sort)
 expected=$(sort <<'EOF'
 /usr/bin/karvelin
 /usr/bin/karvelin-mkseq
+/usr/bin/karvelin-compare
 /usr/share/man/man1/karvelin.1.gz
 /usr/share/man/man1/karvelin-mkseq.1.gz
+/usr/share/man/man1/karvelin-compare.1.gz
 /usr/share/applications/karvelin.desktop
 /usr/share/mime/packages/karvelin-dpx.xml
 /usr/share/icons/hicolor/scalable/apps/karvelin.svg
@@ -102,7 +104,7 @@ trap 'dpkg --purge karvelin >/dev/null 2>&1 || true' EXIT
 dpkg -i "$deb" >/dev/null || fail "dpkg -i failed (its dependencies: $(dpkg-deb -f "$deb" Depends))"
 installed=$(dpkg -L karvelin)
 
-# Both programs answer from the installed paths, without a display.
+# The programs answer from the installed paths, without a display.
 [ "$(command -v karvelin)" = /usr/bin/karvelin ] || fail "karvelin is not /usr/bin/karvelin on PATH"
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY karvelin --version) || fail "karvelin --version failed"
 [ "$out" = "karvelin $version" ] || fail "karvelin --version printed '$out', the package is $version"
@@ -110,6 +112,8 @@ out=$(env -u DISPLAY -u WAYLAND_DISPLAY karvelin --help) || fail "karvelin --hel
 grep -q '^usage: karvelin' <<<"$out" || fail "karvelin --help printed no usage"
 out=$(karvelin-mkseq --help) || fail "karvelin-mkseq --help failed"
 grep -q '^usage: karvelin-mkseq' <<<"$out" || fail "karvelin-mkseq --help printed no usage"
+out=$(karvelin-compare --help) || fail "karvelin-compare --help failed"
+grep -q '^usage: karvelin-compare' <<<"$out" || fail "karvelin-compare --help printed no usage"
 echo "karvelin --version: $(karvelin --version)"
 
 out=$(desktop-file-validate /usr/share/applications/karvelin.desktop 2>&1) ||

@@ -5,8 +5,9 @@
 #      which AddressSanitizer does not see),
 #   3. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (with detect_leaks=1 LeakSanitizer checks every test process for leaks),
-#   4. the tests that decode frames on several threads at once, and those of
-#      the scopes' thread, built with ThreadSanitizer,
+#   4. the tests that decode frames on several threads at once (the format
+#      seam, the comparison's metrics) and those of the scopes' thread, built
+#      with ThreadSanitizer,
 #   5. the Windows program cross-built with mingw-w64 and tested under Wine,
 #      leaving the Windows zip,
 #   6. the Debian package built from the Release build and checked with lintian;
@@ -87,9 +88,14 @@ note_skips build/asan "ASan/UBSan"
 echo "== ThreadSanitizer build of the tests that decode on several threads at once, and of the scopes' thread"
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKARVELIN_TESTS=ON -DKARVELIN_QT=OFF \
       -DKARVELIN_BENCH=OFF -DKARVELIN_SANITIZE=OFF -DKARVELIN_FUZZ=OFF -DKARVELIN_TSAN=ON >/dev/null
-cmake --build build/tsan -j "$jobs" --target formats_tests scopes_tests
+cmake --build build/tsan -j "$jobs" --target formats_tests scopes_tests compare_tests ui_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/formats_tests --gtest_brief=1
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/scopes_tests --gtest_brief=1
+# The metrics of a frame pair on several threads, the metrics worker, and the
+# window comparing two sequences while that worker runs beside it.
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/compare_tests --gtest_brief=1
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" build/tsan/tests/ui_tests --gtest_brief=1 \
+    --gtest_filter='WindowCompare.*'
 
 echo "== Windows build (mingw-w64) and its tests under Wine"
 scripts/test-windows.sh

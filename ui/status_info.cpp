@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ui/compare_logic.h"
 #include "ui/signal_logic.h"
 
 namespace {
@@ -15,7 +16,7 @@ void no_segment(const Window&, char* out, int capacity) {
 
 /// In the order they are shown: playback (rate and drops), the signal (timecode,
 /// warnings), comparison.
-const Segment kSegments[] = {no_segment, signal_segment, no_segment};
+const Segment kSegments[] = {no_segment, signal_segment, compare_status_segment};
 
 }  // namespace
 

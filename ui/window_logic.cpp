@@ -7,6 +7,7 @@
 #include "core/helper_thread.h"
 #include "core/prefetch.h"
 #include "core/probe.h"
+#include "ui/compare_logic.h"
 #include "ui/signal_logic.h"
 #include "ui/status_info.h"
 
@@ -128,6 +129,7 @@ bool load_and_show(Window& win) {
     // Settled first: the box a lost display raises paints this frame's state.
     const bool shown = settle_load(win, result, why);
     signal_frame_loaded(win, shown);
+    compare_after_load(win);
     if (changed) {
         recover_from_allocation_failure(win);
         fit(win);
@@ -143,6 +145,7 @@ void resize_path(Window& win) {
     FrameStore& store = win.viewer.store;
     reallocate_display(store);
     recover_from_allocation_failure(win);
+    compare_display_resized(win);
     fit(win);
     // The timer keeps running: until the next key press each tick reloads the
     // same frame at step 0.
@@ -165,6 +168,7 @@ void open_path(Window& win) {
     // call may be evaluated in any order).
     const int result = complete_size_change(win.viewer, &changed, &why);
     signal_frame_loaded(win, settle_load(win, result, why));
+    compare_after_load(win);
     refresh_probe(win);
     if (changed) {
         recover_from_allocation_failure(win);
@@ -227,6 +231,8 @@ int window_startup(Window& win, const char* command_line, const CommandLine* opt
         }
     }
     build_conversion_tables(viewer.tables);
+    // B after A, whose size it must have; its frames are converted alike.
+    if (options && !options->compare.empty()) compare_open(win, options->compare.c_str(), false);
     return 0;
 }
 
@@ -234,6 +240,11 @@ void window_created(Window& win) {
     // The menu starts with 1/4 checked; a start-up that had to fall back to a
     // smaller size moves the mark.
     if (win.viewer.store.shift != 2) move_size_check(win, 2);
+    compare_window_created(win);
+    fit(win);
+}
+
+void window_fit(Window& win) {
     fit(win);
 }
 
@@ -306,6 +317,8 @@ void window_paint_status(Window& win) {
         status_text(win, part, text, kPathMax);
         win.front.set_status(win.front.context, part, text);
     }
+    compare_status_line(win, text, kPathMax);
+    win.front.set_compare_line(win.front.context, text);
 }
 
 namespace {
@@ -449,7 +462,7 @@ void command(Window& win, int id) {
                 if (reload) load_and_show(win);
                 return;
             }
-            win.front.beep(win.front.context);
+            if (!compare_command(win, id)) win.front.beep(win.front.context);
             return;
     }
 }
@@ -501,10 +514,13 @@ void window_view_resized(Window& win, int width, int height) {
 }
 
 void window_drag(Window& win, int dx, int dy) {
+    // In the wipe the split takes the drag's horizontal part.
+    const bool split_moved = compare_wipe_drag(win, &dx);
     const int x = win.pan_x;
     const int y = win.pan_y;
     set_pan(win, static_cast<long long>(x) - dx, static_cast<long long>(y) - dy);
-    if (win.pan_x != x || win.pan_y != y) repaint(win);
+    if (split_moved) set_status_part(win, kStatusParts - 1);
+    if (split_moved || win.pan_x != x || win.pan_y != y) repaint(win);
 }
 
 void window_wheel(Window& win, int delta, bool horizontal) {
@@ -532,8 +548,9 @@ void probe_at(Window& win, int x, int y) {
     const bool over_picture = viewer.seq.frame_count > 0 && store.pixels != nullptr &&
                               win.unreadable == kReadOk && x >= 0 && y >= 0 && x < win.view_width &&
                               y < win.view_height;
-    // Inside the area the pan keeps these inside the picture.
-    const int display_x = over_picture ? x + win.pan_x : 0;
+    // Inside the area the pan keeps these inside the picture (B's half of the
+    // side-by-side picture shows the same pixels as A's).
+    const int display_x = over_picture ? compare_display_column(win, x + win.pan_x) : 0;
     const int display_y = over_picture ? y + win.pan_y : 0;
     if (over_picture && display_to_source(store, display_x, display_y, &source_x, &source_y) == 0) {
         const std::uint8_t* shown =
@@ -541,6 +558,10 @@ void probe_at(Window& win, int x, int y) {
                                 static_cast<std::size_t>(display_width(store)) +
                             static_cast<std::size_t>(display_x)) *
                                4;
+        if (win.compare.active) {
+            compare_probe_text(win, source_x, source_y, win.probe_text, sizeof win.probe_text);
+            return;
+        }
         char values[64];
         SourceValues stored{};
         if (read_source_values(viewer.seq.current_path, viewer.seq.source_format, store, source_x,
@@ -587,6 +608,7 @@ bool window_surface_lost(Window& win) {
 }
 
 void window_shutdown(Window& win) {
+    compare_shutdown(win);
     win.timer_running = false;
     signal_shutdown(win);
     release_display(win.viewer.store);

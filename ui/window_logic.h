@@ -5,6 +5,7 @@
 
 #include "core/loading.h"
 #include "ui/command_line.h"
+#include "ui/compare_state.h"
 #include "ui/signal_state.h"
 
 /// Menu command ids.
@@ -129,6 +130,16 @@ struct FrontEnd {
     /// Call window_scopes_poll once, `ms` milliseconds from now (on the window
     /// thread, like every other call); a new request replaces a pending one.
     void (*start_scopes_poll)(void* context, int ms) = nullptr;
+    /// Enable or disable (gray) menu item `id`; a disabled item's shortcut does
+    /// nothing, and its key reaches window_key like any other.
+    void (*enable_menu)(void* context, int id, bool enabled) = nullptr;
+    /// Show `text` as a second status row under the parts (the comparison's
+    /// metrics); an empty text removes the row. The window logic refits the
+    /// window after the row comes or goes.
+    void (*set_compare_line)(void* context, const char* text) = nullptr;
+    /// May be called from ANY thread: have the window thread call
+    /// window_compare_ready soon (a posted message, a queued call).
+    void (*wake)(void* context) = nullptr;
 };
 
 /// Everything the window keeps: the viewer state and the front end it drives.
@@ -177,6 +188,8 @@ struct Window {
     int unreadable_frames = 0;
     /// The signal checks: warnings, their marks and shares, the scopes.
     SignalState signal;
+    /// The second sequence while comparing (ui/compare_logic.h).
+    CompareView compare;
 };
 
 /// The picture the front end draws: the composed one when there is one, else
@@ -243,6 +256,26 @@ void window_probe_end(Window& win);
 /// back to the next smaller size. Returns false when it cannot act now (inside a
 /// box); the front end tries again later. Must not be called from a paint handler.
 bool window_surface_lost(Window& win);
+
+/// Fits the window to the picture it shows now, after that picture changed
+/// size (the pan goes back to its top-left corner when it did).
+void window_fit(Window& win);
+
+/// A file dropped with Ctrl held: compared with the open sequence, as File >
+/// Compare With... does.
+void window_compare_drop(Window& win, const char* path);
+
+/// The left button went down at (x, y) of the picture area (device pixels from
+/// its top-left corner). In the wipe the split moves there; a drag follows.
+void window_press(Window& win, int x, int y);
+
+/// What the front end's wake asked for: takes the comparison's latest metrics
+/// into the status.
+void window_compare_ready(Window& win);
+
+/// Stops the comparison's background work: the front end's wake is never
+/// called after it returns (a front end calls it before it goes away).
+void window_stop_background(Window& win);
 
 /// Releases what start-up allocated (the front end stops its own timer).
 void window_shutdown(Window& win);

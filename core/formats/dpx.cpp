@@ -719,6 +719,18 @@ void sample_row(const DpxHeader& h, const std::uint8_t* row, std::size_t held, s
     const std::size_t samples_held = dpx_samples_held(C, held);
     const auto components = static_cast<std::size_t>(h.components);
     const std::int32_t pixels = ((h.width - 1) >> shift) + 1;
+    if constexpr (C == kDpx16) {
+        // Every pixel of three samples in their stored order (what whole-frame
+        // metrics read): the row's big-endian words are the samples as they stand.
+        if (shift == 0 && components == 3 && h.red == 0 && h.green == 1 && h.blue == 2) {
+            const std::size_t all = static_cast<std::size_t>(pixels) * 3;
+            const std::size_t whole = std::min(samples_held / 3 * 3, all);
+            for (std::size_t i = 0; i < whole; ++i)
+                out[i] = static_cast<std::uint16_t>(dpx_be16(row + 2 * i));
+            std::fill(out + whole, out + all, std::uint16_t{0});
+            return;
+        }
+    }
     for (std::int32_t c = 0; c < pixels; ++c, out += 3) {
         const std::size_t first = (static_cast<std::size_t>(c) << shift) * components;
         if (first + components > samples_held) {

@@ -67,3 +67,16 @@ inline std::vector<std::uint8_t> dpx_row(const std::vector<std::uint32_t>& sampl
     }
     return bytes;
 }
+
+/// A 10-bit RGB DPX file, filled method A, of `rgb` (w x h x 3 samples of 10
+/// bits, top row first).
+inline std::vector<std::uint8_t> dpx10_file(int w, int h, const std::vector<std::uint32_t>& rgb) {
+    std::vector<std::uint8_t> data;
+    for (int y = 0; y < h; ++y) {
+        const std::vector<std::uint32_t> row(rgb.begin() + static_cast<long>(y) * w * 3,
+                                             rgb.begin() + static_cast<long>(y + 1) * w * 3);
+        const auto bytes = dpx_row(row, 10, 1);
+        data.insert(data.end(), bytes.begin(), bytes.end());
+    }
+    return layout_file(w, h, 50, 10, 1, data);
+}

@@ -108,6 +108,14 @@ void install(Window& win, Front& f) {
     };
     // The poll runs at once: the harness has no clock.
     win.front.start_scopes_poll = [](void* c, int) { front_of(c).poll = true; };
+    win.front.enable_menu = [](void*, int id, bool) { FUZZ_CHECK(id >= 0 && id < 1000); };
+    win.front.set_compare_line = [](void*, const char* text) {
+        FUZZ_CHECK(text != nullptr);
+        FUZZ_CHECK(std::strlen(text) < static_cast<std::size_t>(kPathMax));
+    };
+    // The fuzzed window never opens a second sequence; a wake would come from
+    // its worker's thread.
+    win.front.wake = [](void*) {};
     win.viewer.error_box = [](void*, const char* message, const char* caption) {
         FUZZ_CHECK(std::strcmp(caption, kErrorCaption) == 0);
         FUZZ_CHECK(std::strcmp(message, kMsgCantOpen) == 0 ||

@@ -62,6 +62,9 @@ void install(Window& win, CountingFront& f) {
         static_cast<CountingFront*>(c)->checked[id] = on;
     };
     win.front.beep = [](void*) {};
+    win.front.enable_menu = [](void*, int, bool) {};
+    win.front.set_compare_line = [](void*, const char*) {};
+    win.front.wake = [](void*) {};
     win.viewer.error_box = [](void* c, const char* message, const char*) {
         static_cast<CountingFront*>(c)->errors.push_back(message);
     };

@@ -72,8 +72,8 @@ class QtFrontEndTest : public QObject {
         const QList<QAction*> menus = f.main->menuBar()->actions();
         QStringList titles;
         for (QAction* m : menus) titles << m->text();
-        QCOMPARE(titles,
-                 (QStringList{"File(&F)", "Size(&S)", "Color(&C)", "View(&V)", "Help(&H)"}));
+        QCOMPARE(titles, (QStringList{"File(&F)", "Size(&S)", "Color(&C)", "Compare", "View(&V)",
+                                      "Help(&H)"}));
 
         QStringList items;
         for (QAction* m : menus) {
@@ -85,11 +85,36 @@ class QtFrontEndTest : public QObject {
                                                  .arg(a->isChecked() ? " *" : ""));
             }
         }
-        QCOMPARE(items, (QStringList{"101 Open(&O)...", "104 Go to Frame...", "107 Frame Info...",
-                                     "-", "102 Exit(&X)", "201 Original Size(&O)",
-                                     "202 1/2 Size(&H)", "203 1/4 Size(&Q) *", "204 1/8 Size(&E)",
-                                     "103 Convert to BT.709(&C)", "110 Gamut Warning",
-                                     "111 Range Warning", "501 Scopes", "901 About(&A)..."}));
+        QCOMPARE(items, (QStringList{"101 Open(&O)...",
+                                     "104 Go to Frame...",
+                                     "107 Frame Info...",
+                                     "105 Compare With...",
+                                     "106 Close Compare",
+                                     "-",
+                                     "102 Exit(&X)",
+                                     "201 Original Size(&O)",
+                                     "202 1/2 Size(&H)",
+                                     "203 1/4 Size(&Q) *",
+                                     "204 1/8 Size(&E)",
+                                     "103 Convert to BT.709(&C)",
+                                     "110 Gamut Warning",
+                                     "111 Range Warning",
+                                     "401 Show A",
+                                     "402 Show B",
+                                     "403 Toggle A/B",
+                                     "404 Wipe",
+                                     "405 Side by Side",
+                                     "406 Difference",
+                                     "407 Signed Difference",
+                                     "-",
+                                     "410 Difference Gain x2",
+                                     "411 Difference Gain /2",
+                                     "-",
+                                     "412 B One Frame Later",
+                                     "413 B One Frame Earlier",
+                                     "414 No Offset",
+                                     "501 Scopes",
+                                     "901 About(&A)..."}));
         QCOMPARE(f.main->action(kCmdGoToFrame)->shortcut(), QKeySequence(QStringLiteral("Ctrl+G")));
         QCOMPARE(f.main->action(kCmdFrameInfo)->shortcut(), QKeySequence(QStringLiteral("Ctrl+I")));
     }
@@ -295,6 +320,52 @@ class QtFrontEndTest : public QObject {
         refused.setAccepted(false);
         QApplication::sendEvent(f.main, &refused);
         QVERIFY(!refused.isAccepted());
+    }
+
+    // A frame dropped with Ctrl held opens B: the status bar gains a second row
+    // (the picture area keeps its size), the Compare keys work as shortcuts that
+    // leave playback running, and Close Compare takes the row away again.
+    void ctrl_drop_compares_with_a_row_of_metrics_and_keys_that_do_not_pause() {
+        QVERIFY(write_quadrant_sequence(dir_.path().toStdString(), "src", 3, 1280, 640) == 0);
+        QVERIFY(write_quadrant_sequence(dir_.path().toStdString(), "enc", 3, 1280, 640) == 0);
+        Fixture f(QFile::encodeName(dir_.filePath("src_0.dpx")));
+        const QSize picture = f.main->picture_device_size();
+        const int bar = f.main->status()->height();
+        QVERIFY(!f.main->action(kCmdToggleAB)->isEnabled());
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(dir_.filePath("enc_0.dpx"))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::ControlModifier);
+        QApplication::sendEvent(f.main, &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                        Qt::ControlModifier);
+        QApplication::sendEvent(f.main, &drop);
+        QVERIFY(f.errors.isEmpty());
+        QCOMPARE(f.main->status()->part_text(0), QStringLiteral("src_0.dpx"));
+        QVERIFY(f.main->action(kCmdToggleAB)->isEnabled());
+        QVERIFY(f.main->action(kCmdWipe)->isChecked());
+        QTRY_COMPARE(f.main->status()->line(),
+                     QStringLiteral("A src_0.dpx  B enc_0.dpx  identical"));
+        QVERIFY(f.main->status()->height() > bar);
+        QCOMPARE(f.main->picture_device_size(), picture);
+
+        QTest::keyClick(f.main, Qt::Key_Right);
+        QTest::keyClick(f.main, Qt::Key_T);
+        QCOMPARE(f.win.compare.mode, kCompareShowA);
+        QTest::keyClick(f.main, Qt::Key_T);
+        QCOMPARE(f.win.compare.mode, kCompareShowB);
+        QCOMPARE(f.win.viewer.play.step, 1);
+        QVERIFY(f.main->timer().isActive());
+        QTest::keyClick(f.main, Qt::Key_Space);
+
+        f.main->action(kCmdCloseCompare)->trigger();
+        QCOMPARE(f.main->status()->line(), QString());
+        QTRY_COMPARE(f.main->status()->height(), bar);
+        QCOMPARE(f.main->picture_device_size(), picture);
+        // Without a comparison the letter is just another key: it pauses.
+        QTest::keyClick(f.main, Qt::Key_Right);
+        QTest::keyClick(f.main, Qt::Key_T);
+        QCOMPARE(f.win.viewer.play.step, 0);
     }
 
     void open_dialog_cancel_changes_nothing() {

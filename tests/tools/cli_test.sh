@@ -1,13 +1,14 @@
 #!/bin/sh
 # The viewer's own command-line answers, and the documents that repeat them.
-#   cli_test.sh KARVELIN KARVELIN_MKSEQ SOURCE_DIR VERSION
+#   cli_test.sh KARVELIN KARVELIN_MKSEQ SOURCE_DIR VERSION KARVELIN_COMPARE
 # --help and --version must answer without a display (none is set here, and
 # the xcb platform would fail without one); any other argument is a path, so
 # ./--help tries to open a window and fails for want of a display. The keys
 # and mouse lines of --help appear word for word in the README and the manual
-# page, and every option of the generator in its manual page.
+# page, and every option of the generator and of the comparer in their manual
+# pages.
 set -u
-viewer=$1 mkseq=$2 src=$3 version=$4
+viewer=$1 mkseq=$2 src=$3 version=$4 comparer=$5
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 no_display() { env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$@"; }
@@ -40,6 +41,15 @@ options=$("$mkseq" --help | grep -o -- '--[a-z]\+' | sort -u)
 for option in $options; do
     grep -qF -- "*$option*" "$src/docs/man/karvelin-mkseq.1.scd" || fail "karvelin-mkseq.1 lacks $option"
 done
+
+out=$("$comparer" --version) || fail "karvelin-compare --version exited $?"
+[ "$out" = "karvelin-compare $version" ] || fail "karvelin-compare --version printed '$out'"
+options=$("$comparer" --help | grep -o -- '--[a-z-]\+' | sort -u)
+[ -n "$options" ] || fail "no options in karvelin-compare --help"
+for option in $options; do
+    grep -qF -- "*$option*" "$src/docs/man/karvelin-compare.1.scd" || fail "karvelin-compare.1 lacks $option"
+done
+grep -qF -- '*--compare* _B\_FRAME_' "$src/docs/man/karvelin.1.scd" || fail "karvelin.1 lacks --compare"
 
 [ $failures -eq 0 ] && echo "command line and documents agree" && exit 0
 exit 1

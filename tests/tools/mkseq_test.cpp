@@ -10,39 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "support/run_program.h"
 #include "support/test_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-    int status = -1;  // exit code, or -1 when the program did not exit normally
-    std::string out, err;
-};
-
-std::string text_of(const std::string& path) {
-    const std::vector<std::uint8_t> b = read_whole_file(path);
-    return std::string(b.begin(), b.end());
-}
-
-// Runs the generator with `args` (already shell-quoted where needed) in the
-// folder `dir`; with `terminal` its output goes to a pseudo-terminal (through
-// script(1)), and both streams end up in `out`.
 RunResult mkseq(const TempDir& dir, const std::string& args, bool terminal = false) {
-    const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
-    std::string program = std::string("'") + KARVELIN_MKSEQ + "' " + args;
-    if (terminal) program = "script -qec \"" + program + "\" /dev/null";
-    const std::string cmd =
-        "cd '" + dir.path() + "' && " + program + " >'" + out + "' 2>'" + err + "'";
-    const int raw = std::system(cmd.c_str());
-    RunResult r;
-    if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
-    r.out = text_of(out);
-    r.err = text_of(err);
-    fs::remove(out);
-    fs::remove(err);
-    return r;
+    return run_program(dir, KARVELIN_MKSEQ, args, terminal);
 }
 
 std::uint32_t be32(const std::vector<std::uint8_t>& b, std::size_t at) {

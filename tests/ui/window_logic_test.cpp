@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -60,6 +62,11 @@ struct FakeFront {
     bool scopes_shown = false;
     int scopes_repaints = 0;
     int scopes_poll_ms = 0;
+    /// Menu items disabled, the second status row, and wakes asked for (from
+    /// any thread).
+    bool disabled[1000] = {};
+    std::string line;
+    std::atomic<int> wakes{0};
 };
 
 std::vector<int> pixel_at(const Window& win, int x, int y);
@@ -136,6 +143,9 @@ void install(Window& win, FakeFront& f) {
     win.front.show_scopes = [](void* c, bool shown) { fake(c).scopes_shown = shown; };
     win.front.repaint_scopes = [](void* c) { ++fake(c).scopes_repaints; };
     win.front.start_scopes_poll = [](void* c, int ms) { fake(c).scopes_poll_ms = ms; };
+    win.front.enable_menu = [](void* c, int id, bool on) { fake(c).disabled[id] = !on; };
+    win.front.set_compare_line = [](void* c, const char* text) { fake(c).line = text; };
+    win.front.wake = [](void* c) { ++fake(c).wakes; };
     win.viewer.error_box = [](void* c, const char* message, const char* caption) {
         EXPECT_STREQ(caption, "Error");
         fake(c).errors.push_back(message);
@@ -920,6 +930,173 @@ TEST_F(WindowLogic, ScopesShowThePictureAsItIsAndFollowEveryFrame) {
     EXPECT_TRUE(front.scopes_shown);
     window_command(win, kCmdScopes);
     EXPECT_FALSE(front.scopes_shown);
+}
+
+// Comparing: B beside A, what is shown, and the metrics of the pair on screen.
+class WindowCompare : public WindowLogic {
+  protected:
+    /// B: frame 0 as A's, frame 1 with green of pixel (7, 5) off by one, frame 2
+    /// red where A's is blue (A is make_small_sequence).
+    std::string make_b_sequence() {
+        std::vector<std::uint16_t> rgb(64 * 32 * 3, 0);
+        for (std::size_t i = 0; i < rgb.size(); i += 3) rgb[i] = 0x4000;
+        EXPECT_EQ(write_dpx_file(dir.file("enc_000.dpx"), 64, 32, rgb.data()), 0);
+        for (std::size_t i = 0; i < rgb.size(); i += 3) rgb[i] = 0, rgb[i + 1] = 0x8000;
+        rgb[(5 * 64 + 7) * 3 + 1] += 1;
+        EXPECT_EQ(write_dpx_file(dir.file("enc_001.dpx"), 64, 32, rgb.data()), 0);
+        for (std::size_t i = 0; i < rgb.size(); i += 3) rgb[i] = 0x4000, rgb[i + 1] = 0;
+        EXPECT_EQ(write_dpx_file(dir.file("enc_002.dpx"), 64, 32, rgb.data()), 0);
+        return dir.file("enc_000.dpx");
+    }
+    /// Takes the worker's results as the front end's wakes bring them, until
+    /// the pair on screen has its metrics.
+    void wait_for_metrics() {
+        for (int i = 0; i < 10000 && (front.line.find("comparing...") != std::string::npos ||
+                                      front.line.find("% of the rows") != std::string::npos);
+             ++i) {
+            if (front.wakes.exchange(0) > 0) window_compare_ready(win);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    /// Red, green and blue of the shown picture's pixel (x, y), y from the top.
+    std::vector<int> shown_at(int x, int y) {
+        const ShownPicture p = window_picture(win);
+        const std::uint8_t* px =
+            p.pixels + (static_cast<std::size_t>(p.height - 1 - y) * p.width + x) * 4;
+        return {px[2], px[1], px[0]};
+    }
+};
+
+TEST_F(WindowCompare, ASequenceOfAnotherSizeIsRefusedWithABoxAndAStaysAsItWas) {
+    start(make_small_sequence().c_str());
+    write_flat_dpx(dir.file("half_0.dpx"), 32, 16, 0, 0, 0);
+    const std::vector<int> before = pixel_at(win, 3, 3);
+    const int fits = front.fits;
+    front.dialog_answer = dir.file("half_0.dpx");
+    window_command(win, kCmdCompareWith);
+    ASSERT_EQ(front.errors.size(), 1u);
+    EXPECT_EQ(front.errors[0],
+              "Can't compare: half_0.dpx is 32x16, the open sequence is 64x32. Both sequences "
+              "must have the same size.");
+    window_compare_drop(win, dir.file("nothing_0.dpx").c_str());
+    ASSERT_EQ(front.errors.size(), 2u);
+    EXPECT_EQ(front.errors[1], kMsgCantOpen);
+    EXPECT_FALSE(win.compare.active);
+    EXPECT_EQ(window_picture(win).pixels, win.viewer.store.pixels);
+    EXPECT_EQ(pixel_at(win, 3, 3), before);
+    EXPECT_EQ(front.fits, fits);
+    EXPECT_EQ(front.status[0], "clip_000.dpx");
+    EXPECT_EQ(front.status[3], "");
+    EXPECT_EQ(front.line, "");
+    // The Compare menu's commands beep while nothing is compared.
+    const int beeps = front.beeps;
+    window_command(win, kCmdToggleAB);
+    EXPECT_EQ(front.beeps, beeps + 1);
+}
+
+TEST_F(WindowCompare, BIsShownBesideAWithTheMetricsOfThePairOnScreen) {
+    start(make_small_sequence().c_str());
+    window_compare_drop(win, make_b_sequence().c_str());
+    ASSERT_TRUE(front.errors.empty());
+    ASSERT_TRUE(win.compare.active);
+    EXPECT_FALSE(front.disabled[kCmdToggleAB]);
+    EXPECT_TRUE(front.checked[kCmdWipe]);
+    wait_for_metrics();
+    EXPECT_EQ(front.line, "A clip_000.dpx  B enc_000.dpx  identical");
+    EXPECT_EQ(front.status[3], "Wipe at 8  Offset: +0  identical");
+
+    // One sample off by one: PSNR at the 16-bit peak over 64 x 32 pixels.
+    window_key(win, kKeyPageDown);
+    wait_for_metrics();
+    char psnr[64];
+    std::snprintf(psnr, sizeof psnr, "PSNR R inf G %.2f B inf dB",
+                  10 * std::log10(65535.0 * 65535.0 * 64 * 32));
+    EXPECT_NE(front.line.find(std::string("A clip_001.dpx  B enc_001.dpx  ") + psnr),
+              std::string::npos)
+        << front.line;
+    EXPECT_NE(front.line.find("max R 0 G 1 B 0  1 sample differs, first at x 7 y 5"),
+              std::string::npos)
+        << front.line;
+    EXPECT_EQ(front.status[3], "Wipe at 8  Offset: +0  differs");
+
+    // Frame 2: A blue (0xC0), B red (0x40). The wipe splits the picture, B
+    // shows B, the toggle flips, side by side is twice as wide.
+    window_key(win, kKeyPageDown);
+    EXPECT_EQ(shown_at(7, 0), (std::vector<int>{0, 0, 0xC0}));
+    EXPECT_EQ(shown_at(8, 0), (std::vector<int>{0x40, 0, 0}));
+    window_press(win, 2, 0);
+    EXPECT_EQ(shown_at(1, 4), (std::vector<int>{0, 0, 0xC0}));
+    EXPECT_EQ(shown_at(2, 4), (std::vector<int>{0x40, 0, 0}));
+    window_drag(win, 5, 0);
+    EXPECT_EQ(shown_at(6, 4), (std::vector<int>{0, 0, 0xC0}));
+    EXPECT_EQ(shown_at(7, 4), (std::vector<int>{0x40, 0, 0}));
+    EXPECT_EQ(front.status[3].rfind("Wipe at 7", 0), 0u) << front.status[3];
+    window_command(win, kCmdShowB);
+    EXPECT_EQ(shown_at(0, 0), (std::vector<int>{0x40, 0, 0}));
+    window_command(win, kCmdToggleAB);
+    EXPECT_EQ(window_picture(win).pixels, win.viewer.store.pixels);
+    window_command(win, kCmdSideBySide);
+    EXPECT_EQ(front.fit_width, 32);
+    EXPECT_EQ(shown_at(15, 7), (std::vector<int>{0, 0, 0xC0}));
+    EXPECT_EQ(shown_at(16, 7), (std::vector<int>{0x40, 0, 0}));
+    // The probe over B's half names the same source pixel, with A's and B's
+    // stored values and their difference.
+    window_probe(win, 16 + 1, 0);
+    EXPECT_EQ(front.status[0],
+              "x 4 y 3  A R 0 G 0 B 49152  B R 16384 G 0 B 0  A-B R -16384 G 0 B 49152");
+    window_probe_end(win);
+    // Size acts on both: at 1/2 the side-by-side picture is 2 x 32 wide.
+    window_command(win, kCmdSizeHalf);
+    EXPECT_EQ(front.fit_width, 64);
+    EXPECT_EQ(front.fit_height, 16);
+    EXPECT_EQ(shown_at(33, 0), (std::vector<int>{0x40, 0, 0}));
+
+    // The difference of the stored samples, x1 then x2: |0 - 0x4000| and
+    // |0xC000 - 0| taken to 8 bits; the gain key shows the difference.
+    window_command(win, kCmdGainUp);
+    EXPECT_TRUE(front.checked[kCmdDifference]);
+    EXPECT_EQ(front.fit_width, 32);
+    EXPECT_EQ(shown_at(3, 3), (std::vector<int>{128, 0, 255}));
+    window_command(win, kCmdGainDown);
+    EXPECT_EQ(shown_at(3, 3), (std::vector<int>{64, 0, 192}));
+    window_command(win, kCmdSignedDifference);
+    EXPECT_EQ(shown_at(3, 3), (std::vector<int>{128 - 64, 128, 128 + 128 - 1}));
+
+    // The offset pairs A's frame n with B's n + 1: at A's last frame, no B.
+    window_command(win, kCmdOffsetLater);
+    EXPECT_EQ(front.status[3], "Signed difference x1  Offset: +1");
+    EXPECT_EQ(front.line, "A clip_002.dpx  B: no frame at offset +1 (B has 3 frames)");
+    window_key(win, kKeyHome);
+    wait_for_metrics();
+    EXPECT_EQ(front.line.rfind("A clip_000.dpx  B enc_001.dpx  PSNR", 0), 0u) << front.line;
+    // Playback moves both.
+    window_key(win, kKeyRight);
+    window_tick(win);
+    EXPECT_EQ(win.viewer.seq.current_frame, 1);
+    EXPECT_EQ(win.compare.b_frame, 2);
+    window_key(win, kKeyLeft);
+
+    window_command(win, kCmdCloseCompare);
+    EXPECT_FALSE(win.compare.active);
+    EXPECT_EQ(front.line, "");
+    EXPECT_EQ(front.status[3], "");
+    EXPECT_TRUE(front.disabled[kCmdToggleAB]);
+    EXPECT_EQ(window_picture(win).pixels, win.viewer.store.pixels);
+    EXPECT_EQ(front.fit_width, 32);
+    EXPECT_TRUE(front.errors.empty());
+}
+
+TEST_F(WindowCompare, TheCommandLineOpensBBeforeTheWindowExists) {
+    const std::string a = make_small_sequence();
+    CommandLine options;
+    options.compare = make_b_sequence();
+    ASSERT_EQ(window_startup(win, a.c_str(), &options), 0);
+    EXPECT_TRUE(win.compare.active);
+    EXPECT_EQ(front.fits, 0);
+    window_created(win);
+    EXPECT_TRUE(front.checked[kCmdWipe]);
+    EXPECT_EQ(front.line.rfind("A clip_000.dpx  B enc_000.dpx", 0), 0u) << front.line;
+    EXPECT_EQ(front.fit_width, 16);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/win32/resource.h"
@@ -78,10 +79,36 @@ TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheQuarterSizeChecked) {
             ids.push_back(static_cast<int>(GetMenuItemID(sub, j)));
     }
     // The separator reports id 0.
-    EXPECT_EQ(
-        ids, (std::vector<int>{kCmdOpen, kCmdGoToFrame, kCmdFrameInfo, 0, kCmdExit, kCmdSizeOriginal,
-                               kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert,
-                               kCmdGamutWarning, kCmdRangeWarning, kCmdScopes, kCmdAbout}));
+    EXPECT_EQ(ids, (std::vector<int>{kCmdOpen,
+                                     kCmdGoToFrame,
+                                     kCmdFrameInfo,
+                                     kCmdCompareWith,
+                                     kCmdCloseCompare,
+                                     0,
+                                     kCmdExit,
+                                     kCmdSizeOriginal,
+                                     kCmdSizeHalf,
+                                     kCmdSizeQuarter,
+                                     kCmdSizeEighth,
+                                     kCmdConvert,
+                                     kCmdGamutWarning,
+                                     kCmdRangeWarning,
+                                     kCmdShowA,
+                                     kCmdShowB,
+                                     kCmdToggleAB,
+                                     kCmdWipe,
+                                     kCmdSideBySide,
+                                     kCmdDifference,
+                                     kCmdSignedDifference,
+                                     0,
+                                     kCmdGainUp,
+                                     kCmdGainDown,
+                                     0,
+                                     kCmdOffsetLater,
+                                     kCmdOffsetEarlier,
+                                     kCmdOffsetZero,
+                                     kCmdScopes,
+                                     kCmdAbout}));
     // Ctrl+G is the shortcut of Go to Frame and Ctrl+I that of Frame Info, and
     // there are no others.
     HACCEL shortcuts = LoadAcceleratorsA(GetModuleHandleA(nullptr), "MAINACCEL");
@@ -95,6 +122,28 @@ TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheQuarterSizeChecked) {
         EXPECT_EQ(table[i].key, keys[i]);
         EXPECT_EQ(table[i].fVirt & (FVIRTKEY | FCONTROL | FSHIFT | FALT), FVIRTKEY | FCONTROL);
     }
+    DestroyAcceleratorTable(shortcuts);
+    // The comparison's keys, plain letters and brackets (the loop translates
+    // them only while a comparison is open).
+    shortcuts = LoadAcceleratorsA(GetModuleHandleA(nullptr), "COMPAREACCEL");
+    ASSERT_NE(shortcuts, nullptr);
+    ACCEL keys[16] = {};
+    ASSERT_EQ(CopyAcceleratorTableA(shortcuts, keys, 16), 12);
+    std::vector<std::pair<int, int>> compare_keys;
+    for (int i = 0; i < 12; ++i)
+        compare_keys.push_back({keys[i].cmd, keys[i].key | ((keys[i].fVirt & FSHIFT) ? 0x100 : 0)});
+    EXPECT_EQ(compare_keys, (std::vector<std::pair<int, int>>{{kCmdShowA, 'A'},
+                                                              {kCmdShowB, 'B'},
+                                                              {kCmdToggleAB, 'T'},
+                                                              {kCmdWipe, 'W'},
+                                                              {kCmdSideBySide, 'S'},
+                                                              {kCmdDifference, 'D'},
+                                                              {kCmdSignedDifference, 0x100 | 'D'},
+                                                              {kCmdGainUp, 'G'},
+                                                              {kCmdGainDown, 0x100 | 'G'},
+                                                              {kCmdOffsetLater, VK_OEM_6},
+                                                              {kCmdOffsetEarlier, VK_OEM_4},
+                                                              {kCmdOffsetZero, '0'}}));
     DestroyAcceleratorTable(shortcuts);
     for (int id : {kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert,
                    kCmdGamutWarning, kCmdRangeWarning, kCmdScopes})

@@ -118,6 +118,8 @@ expected_menu='menu File(&F)
 item 101 Open(&O)...
 item 104 Go to Frame...'$'\t''Ctrl+G
 item 107 Frame Info...'$'\t''Ctrl+I
+item 105 Compare With...
+item 106 Close Compare
 item separator
 item 102 Exit(&X)
 menu Size(&S)
@@ -129,11 +131,26 @@ menu Color(&C)
 item 103 Convert to BT.709(&C)
 item 110 Gamut Warning
 item 111 Range Warning
+menu Compare
+item 401 Show A'$'\t''A
+item 402 Show B'$'\t''B
+item 403 Toggle A/B'$'\t''T
+item 404 Wipe'$'\t''W
+item 405 Side by Side'$'\t''S
+item 406 Difference'$'\t''D
+item 407 Signed Difference'$'\t''Shift+D
+item separator
+item 410 Difference Gain x2'$'\t''G
+item 411 Difference Gain /2'$'\t''Shift+G
+item separator
+item 412 B One Frame Later'$'\t'']
+item 413 B One Frame Earlier'$'\t''[
+item 414 No Offset'$'\t''0
 menu View(&V)
 item 501 Scopes
 menu Help(&H)
 item 901 About(&A)...'
-[ "$(grep -E '^(menu|item) ' "$trace" | head -19)" = "$expected_menu" ] || fail "menu differs"
+[ "$(grep -E '^(menu|item) ' "$trace" | head -36)" = "$expected_menu" ] || fail "menu differs"
 
 # The quoted command-line path opens the chosen frame (1), not the first (0);
 # the client area is the picture plus the status bar.

@@ -152,6 +152,55 @@ TEST_F(MainWindow, ADroppedPathTooLongForThePathBufferIsRefusedNotCut) {
     EXPECT_EQ(g_errors.size(), 1u);
 }
 
+// A frame dropped with Ctrl held opens B: a second status row above the bar
+// (the picture area keeps its size) that the metrics worker's posted message
+// fills, the Compare menu enabled, and Close Compare takes it all away.
+TEST_F(MainWindow, ACtrlDropComparesWithARowOfMetricsAboveTheStatusBar) {
+    const auto rgb = test_pattern(1280, 720, 4);
+    for (const char* name : {"src_0.dpx", "src_1.dpx", "enc_0.dpx", "enc_1.dpx"})
+        ASSERT_EQ(write_dpx_file(dir.file(name), 1280, 720, rgb.data()), 0);
+    SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop({dir.file("src_0.dpx")})),
+                 0);
+    ASSERT_EQ(status(0), "src_0.dpx");
+    EXPECT_TRUE(GetMenuState(app->menu, kCmdToggleAB, MF_BYCOMMAND) & MF_GRAYED);
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop({dir.file("enc_0.dpx")})),
+                 0);
+    keys[VK_CONTROL] = 0;
+    SetKeyboardState(keys);
+    EXPECT_TRUE(g_errors.empty());
+    ASSERT_TRUE(app->win.compare.active);
+    EXPECT_EQ(status(0), "src_0.dpx");
+    EXPECT_FALSE(GetMenuState(app->menu, kCmdToggleAB, MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_TRUE(GetMenuState(app->menu, kCmdWipe, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_TRUE(IsWindowVisible(app->line));
+    EXPECT_EQ(client().cx, 320);
+    EXPECT_EQ(client().cy, 180 + 2 * bar_height());
+    RECT line{}, bar{};
+    GetWindowRect(app->line, &line);
+    GetWindowRect(app->status, &bar);
+    EXPECT_EQ(line.bottom, bar.top);
+    MSG msg;
+    for (int i = 0; i < 5000 && std::strstr(app->line_text, "identical") == nullptr; ++i) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        Sleep(1);
+    }
+    EXPECT_STREQ(app->line_text, "A src_0.dpx  B enc_0.dpx  identical");
+    EXPECT_EQ(status(3), "Wipe at 160  Offset: +0  identical");
+
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdSideBySide, 0), 0);
+    EXPECT_EQ(client().cx, 640);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdCloseCompare, 0), 0);
+    EXPECT_FALSE(app->win.compare.active);
+    EXPECT_FALSE(IsWindowVisible(app->line));
+    EXPECT_EQ(client().cx, 320);
+    EXPECT_EQ(client().cy, 180 + bar_height());
+    EXPECT_TRUE(GetMenuState(app->menu, kCmdToggleAB, MF_BYCOMMAND) & MF_GRAYED);
+}
+
 TEST_F(MainWindow, ClosingTheWindowEndsTheMessageLoopWithCodeZero) {
     SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdExit, 0), 0);
     EXPECT_FALSE(IsWindow(hwnd));

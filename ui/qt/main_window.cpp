@@ -99,6 +99,8 @@ MainWindow::MainWindow(Window& win) : win_(win) {
 }
 
 MainWindow::~MainWindow() {
+    // No wake may reach this window once it is gone.
+    window_stop_background(win_);
     timer_.stop();
     scopes_poll_.stop();
     install_error_boxes(win_);
@@ -126,6 +128,8 @@ void MainWindow::build_menus() {
     add_menu("File(&F)", {{kCmdOpen, "Open(&O)..."},
                           {kCmdGoToFrame, "Go to Frame..."},
                           {kCmdFrameInfo, "Frame Info..."},
+                          {kCmdCompareWith, "Compare With..."},
+                          {kCmdCloseCompare, "Close Compare"},
                           {0, nullptr},
                           {kCmdExit, "Exit(&X)"}});
     add_menu("Size(&S)", {{kCmdSizeOriginal, "Original Size(&O)"},
@@ -135,15 +139,53 @@ void MainWindow::build_menus() {
     add_menu("Color(&C)", {{kCmdConvert, "Convert to BT.709(&C)"},
                            {kCmdGamutWarning, "Gamut Warning"},
                            {kCmdRangeWarning, "Range Warning"}});
+    add_menu("Compare", {{kCmdShowA, "Show A"},
+                         {kCmdShowB, "Show B"},
+                         {kCmdToggleAB, "Toggle A/B"},
+                         {kCmdWipe, "Wipe"},
+                         {kCmdSideBySide, "Side by Side"},
+                         {kCmdDifference, "Difference"},
+                         {kCmdSignedDifference, "Signed Difference"},
+                         {0, nullptr},
+                         {kCmdGainUp, "Difference Gain x2"},
+                         {kCmdGainDown, "Difference Gain /2"},
+                         {0, nullptr},
+                         {kCmdOffsetLater, "B One Frame Later"},
+                         {kCmdOffsetEarlier, "B One Frame Earlier"},
+                         {kCmdOffsetZero, "No Offset"}});
     add_menu("View(&V)", {{kCmdScopes, "Scopes"}});
     add_menu("Help(&H)", {{kCmdAbout, "About(&A)..."}});
     actions_[kCmdGoToFrame]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     actions_[kCmdFrameInfo]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    // The comparison's keys are shortcuts, so that none of them pauses playback.
+    // They work while a comparison is open: until then their items are
+    // disabled, and the keys pause like any other.
+    const struct {
+        int id;
+        QKeyCombination key;
+    } compare_keys[] = {{kCmdShowA, Qt::Key_A},
+                        {kCmdShowB, Qt::Key_B},
+                        {kCmdToggleAB, Qt::Key_T},
+                        {kCmdWipe, Qt::Key_W},
+                        {kCmdSideBySide, Qt::Key_S},
+                        {kCmdDifference, Qt::Key_D},
+                        {kCmdSignedDifference, Qt::SHIFT | Qt::Key_D},
+                        {kCmdGainUp, Qt::Key_G},
+                        {kCmdGainDown, Qt::SHIFT | Qt::Key_G},
+                        {kCmdOffsetLater, Qt::Key_BracketRight},
+                        {kCmdOffsetEarlier, Qt::Key_BracketLeft},
+                        {kCmdOffsetZero, Qt::Key_0}};
+    for (const auto& k : compare_keys) actions_[k.id]->setShortcut(QKeySequence(k.key));
+    for (int id : {kCmdCloseCompare, kCmdShowA, kCmdShowB, kCmdToggleAB, kCmdWipe, kCmdSideBySide,
+                   kCmdDifference, kCmdSignedDifference, kCmdGainUp, kCmdGainDown, kCmdOffsetLater,
+                   kCmdOffsetEarlier, kCmdOffsetZero})
+        actions_[id]->setEnabled(false);
     // Qt toggles a checkable item before it reports the click; the window logic,
     // called from that report, then sets the marks it wants, so exactly one Size
     // item stays checked even when the checked one is chosen again.
     for (int id : {kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert,
-                   kCmdGamutWarning, kCmdRangeWarning, kCmdScopes}) {
+                   kCmdGamutWarning, kCmdRangeWarning, kCmdScopes, kCmdShowA, kCmdShowB, kCmdWipe,
+                   kCmdSideBySide, kCmdDifference, kCmdSignedDifference}) {
         QAction* a = actions_[id];
         a->setCheckable(true);
         a->setChecked(id == kCmdSizeQuarter);
@@ -207,6 +249,19 @@ void MainWindow::install_front_end() {
         if (ScopesWindow* s = main_of(c).scopes()) s->repaint();
     };
     f.start_scopes_poll = [](void* c, int ms) { main_of(c).scopes_poll().start(ms); };
+    f.enable_menu = [](void* c, int id, bool on) {
+        if (QAction* a = main_of(c).action(id)) a->setEnabled(on);
+    };
+    f.set_compare_line = [](void* c, const char* text) {
+        main_of(c).status()->set_line(QString::fromLocal8Bit(text));
+    };
+    // From the metrics worker's thread: a queued call, run by this window's
+    // event loop (dropped if the window is gone by then).
+    f.wake = [](void* c) {
+        MainWindow* m = &main_of(c);
+        QMetaObject::invokeMethod(
+            m, [m] { window_compare_ready(m->window_state()); }, Qt::QueuedConnection);
+    };
     win_.viewer.error_box = error_box_hook;
     win_.viewer.error_context = &show_error;
 }
@@ -268,9 +323,12 @@ void MainWindow::repaint_now() {
     picture_->repaint();
 }
 
-void MainWindow::open_dropped(const QString& local_path) {
+void MainWindow::open_dropped(const QString& local_path, bool compare) {
     const QByteArray bytes = QFile::encodeName(local_path);
-    window_drop(win_, bytes.constData());
+    if (compare)
+        window_compare_drop(win_, bytes.constData());
+    else
+        window_drop(win_, bytes.constData());
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
@@ -303,5 +361,6 @@ void MainWindow::dropEvent(QDropEvent* event) {
     const QString path = first_local_file(event->mimeData());
     if (path.isEmpty()) return;
     event->acceptProposedAction();
-    open_dropped(path);
+    // Dropped with Ctrl held: the sequence to compare with.
+    open_dropped(path, (event->modifiers() & Qt::ControlModifier) != 0);
 }

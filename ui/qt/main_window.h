@@ -56,8 +56,8 @@ class MainWindow : public QMainWindow {
     void fit_picture(int width, int height);
     /// Paints the picture (and with it the status parts) now.
     void repaint_now();
-    /// Opens a local file as a drop would.
-    void open_dropped(const QString& local_path);
+    /// Opens a local file as a drop would; with `compare`, as B (a drop with Ctrl held).
+    void open_dropped(const QString& local_path, bool compare = false);
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -129,6 +129,8 @@ void PictureWidget::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         drag_from_ = event->position();
         dragging_ = true;
+        const QPoint at = device_point(event);
+        window_press(win_, at.x(), at.y());
     } else if (event->button() == Qt::RightButton) {
         const QPoint at = device_point(event);
         window_probe(win_, at.x(), at.y());

@@ -27,19 +27,25 @@ int status_height(const Win32App& app) {
     return bar.bottom - bar.top;
 }
 
-void fit_picture(void* context, int width, int height) {
-    Win32App& app = app_of(context);
-    RECT outer{0, 0, width, height};
-    AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, TRUE);
-    int w = outer.right - outer.left;
-    int h = outer.bottom - outer.top + status_height(app);
+/// Puts the second status row just above the status bar, as wide as the
+/// window, and tells the window logic how much room the picture has.
+void layout_below_picture(Win32App& app, int client_width, int client_height) {
+    const int bar = status_height(app);
+    const int line = compare_line_height(app);
+    if (app.line != nullptr && line > 0)
+        MoveWindow(app.line, 0, client_height - bar - line, client_width, line, TRUE);
+    window_view_resized(app.win, client_width, client_height - bar - line);
+}
+
+/// Sizes the window to `w` x `h` (frame included), no larger than the work
+/// area of its monitor and never beyond it, so the status bar stays on screen;
+/// a larger picture is panned.
+void place_window(Win32App& app, int w, int h) {
     RECT now{};
     GetWindowRect(app.hwnd, &now);
     int x = now.left;
     int y = now.top;
     UINT flags = SWP_NOMOVE | SWP_NOZORDER;
-    // Never larger than the work area of the window's monitor and never beyond
-    // it, so the status bar stays on screen; a larger picture is panned.
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
     const bool bounded =
@@ -72,6 +78,22 @@ void fit_picture(void* context, int width, int height) {
     }
 }
 
+void fit_picture(void* context, int width, int height) {
+    Win32App& app = app_of(context);
+    RECT outer{0, 0, width, height};
+    AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, TRUE);
+    const int w = outer.right - outer.left;
+    const int below = status_height(app) + compare_line_height(app);
+    const int h = outer.bottom - outer.top + below;
+    place_window(app, w, h);
+    // A menu bar too wide for a narrow window wraps onto more rows than the
+    // frame above allowed for: the window grows by what they took.
+    RECT client{};
+    GetClientRect(app.hwnd, &client);
+    const int short_by = height + below - client.bottom;
+    if (short_by > 0) place_window(app, w, h + short_by);
+}
+
 void repaint(void* context) {
     Win32App& app = app_of(context);
     InvalidateRect(app.hwnd, nullptr, FALSE);
@@ -89,6 +111,32 @@ void set_status(void* context, int part, const char* text) {
     }
     SendMessageA(app.status, SB_SETTEXTA, static_cast<WPARAM>(part),
                  reinterpret_cast<LPARAM>(text));
+}
+
+void enable_menu(void* context, int id, bool enabled) {
+    Win32App& app = app_of(context);
+    EnableMenuItem(app.menu, static_cast<UINT>(id),
+                   MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
+
+void set_compare_line(void* context, const char* text) {
+    Win32App& app = app_of(context);
+    if (app.line == nullptr || std::strcmp(app.line_text, text) == 0) return;
+    const bool was_shown = app.line_text[0] != '\0';
+    std::snprintf(app.line_text, sizeof app.line_text, "%s", text);
+    SendMessageA(app.line, SB_SETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(app.line_text));
+    if (was_shown == (text[0] != '\0')) return;
+    // The row comes or goes: the picture area above it changes height (the
+    // window logic refits the window after this).
+    ShowWindow(app.line, text[0] != '\0' ? SW_SHOWNA : SW_HIDE);
+    RECT client{};
+    GetClientRect(app.hwnd, &client);
+    layout_below_picture(app, client.right, client.bottom);
+}
+
+void wake(void* context) {
+    // From the metrics worker's thread: a message the window thread takes up.
+    PostMessageA(app_of(context).hwnd, kWakeMessage, 0, 0);
 }
 
 void start_timer(void* context) {
@@ -238,7 +286,11 @@ void on_drop(Win32App& app, HDROP drop) {
         show_error(app.win.viewer, kMsgCantOpen);
         return;
     }
-    window_drop(app.win, path);
+    // Dropped with Ctrl held: the sequence to compare with.
+    if (GetKeyState(VK_CONTROL) < 0)
+        window_compare_drop(app.win, path);
+    else
+        window_drop(app.win, path);
 }
 
 }  // namespace
@@ -265,6 +317,9 @@ void install_win32_front(Win32App& app) {
     f.show_scopes = show_scopes;
     f.repaint_scopes = repaint_scopes;
     f.start_scopes_poll = start_scopes_poll;
+    f.enable_menu = enable_menu;
+    f.set_compare_line = set_compare_line;
+    f.wake = wake;
     app.win.viewer.error_box = error_box;
     app.win.viewer.error_context = &app;
 }
@@ -332,6 +387,10 @@ HWND create_main_window(Win32App& app) {
                          nullptr, app.instance, &app);
 }
 
+int compare_line_height(const Win32App& app) {
+    return app.line != nullptr && app.line_text[0] != '\0' ? status_height(app) : 0;
+}
+
 void layout_status_parts(HWND status, const char* info) {
     RECT r{};
     GetClientRect(status, &r);
@@ -369,6 +428,12 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         app->hwnd = hwnd;
         app->status =
             CreateStatusWindowA(WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, "hoge", hwnd, kStatusBarId);
+        // A status window of its own, placed by hand above the status bar.
+        app->line = CreateWindowExA(
+            0, STATUSCLASSNAMEA, "", WS_CHILD | CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER, 0,
+            0, 0, 0, hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCompareLineId)),
+            create->hInstance, nullptr);
+        if (app->line) SendMessageA(app->line, SB_SIMPLE, TRUE, 0);
         app->menu = GetMenu(hwnd);
         app->instance = create->hInstance;
         window_created(app->win);
@@ -383,13 +448,14 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         case WM_SIZE:
             SendMessageA(app->status, WM_SIZE, wparam, lparam);
             layout_status_parts(app->status, app->info_text);
-            window_view_resized(app->win, LOWORD(lparam), HIWORD(lparam) - status_height(*app));
+            layout_below_picture(*app, LOWORD(lparam), HIWORD(lparam));
             return 0;
         case WM_LBUTTONDOWN:
             // Captured, so a drag that leaves the window still moves the picture.
             SetCapture(hwnd);
             app->drag_from = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
             app->dragging = true;
+            window_press(app->win, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
             return 0;
         case WM_MOUSEMOVE: {
             const POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
@@ -445,6 +511,9 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
             return 0;
         case WM_COMMAND:
             window_command(app->win, LOWORD(wparam));
+            return 0;
+        case kWakeMessage:
+            window_compare_ready(app->win);
             return 0;
         default:
             return DefWindowProcA(hwnd, msg, wparam, lparam);

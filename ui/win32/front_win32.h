@@ -8,12 +8,15 @@
 
 /// Class name and title of the main window.
 constexpr const char* kWindowClass = "Karvelin";
-/// Control id of the status bar.
+/// Control ids of the status bar and of the second status row (the comparison's).
 constexpr int kStatusBarId = 1;
 /// Class name of the scopes window, and the id of the timer of the window
 /// logic's scopes poll (the playback timer is kTimerId).
 constexpr const char* kScopesClass = "KarvelinScopes";
 constexpr UINT_PTR kScopesTimerId = 2;
+constexpr int kCompareLineId = 2;
+/// Posted by the comparison's metrics worker (FrontEnd::wake).
+constexpr unsigned kWakeMessage = WM_APP + 1;
 
 struct Win32App;
 
@@ -39,6 +42,8 @@ struct Win32App {
     HINSTANCE instance = nullptr;
     HWND hwnd = nullptr;
     HWND status = nullptr;
+    /// The second status row, shown while it has a text.
+    HWND line = nullptr;
     HMENU menu = nullptr;
     /// The scopes window, made when first shown.
     HWND scopes = nullptr;
@@ -49,6 +54,7 @@ struct Win32App {
     /// The fourth status part's text, kept here: the part exists only while it
     /// has one.
     char info_text[512] = {};
+    char line_text[kPathMax] = {};
 };
 
 /// Fills app.win.front with the Win32 implementations and installs the message
@@ -115,3 +121,6 @@ INT_PTR CALLBACK goto_dialog_proc(HWND dialog, UINT msg, WPARAM wparam, LPARAM l
 /// Sets the status bar's parts from its current width: the three it has always
 /// had, and a fourth as wide as `info` at the far right when `info` is not empty.
 void layout_status_parts(HWND status, const char* info);
+
+/// Height of the second status row: the status bar's while it shows, else 0.
+int compare_line_height(const Win32App& app);

@@ -108,17 +108,22 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     UpdateWindow(hwnd);
     DragAcceptFiles(hwnd, TRUE);
 
-    // Ctrl+G for File > Go to Frame...
+    // Ctrl+G for File > Go to Frame...; the comparison's keys while one is open.
     HACCEL shortcuts = LoadAcceleratorsA(instance, "MAINACCEL");
+    HACCEL compare_keys = LoadAcceleratorsA(instance, "COMPAREACCEL");
     MSG msg{};
     int got;
     // GetMessage returns -1 on an error; looping on it would spin forever.
     while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) {
         if (shortcuts != nullptr && TranslateAcceleratorA(hwnd, shortcuts, &msg)) continue;
+        if (compare_keys != nullptr && g_app.win.compare.active &&
+            TranslateAcceleratorA(hwnd, compare_keys, &msg))
+            continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
     const int code = got < 0 ? 1 : static_cast<int>(msg.wParam);
+    window_stop_background(g_app.win);
     window_shutdown(g_app.win);
     exiting(code, "");
     return code;

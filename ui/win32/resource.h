@@ -20,6 +20,22 @@
 #define IDM_RANGE 111
 #define IDM_SCOPES 501
 
+// File > Compare With... / Close Compare and the Compare menu.
+#define IDM_COMPARE_WITH 105
+#define IDM_CLOSE_COMPARE 106
+#define IDM_SHOW_A 401
+#define IDM_SHOW_B 402
+#define IDM_TOGGLE_AB 403
+#define IDM_WIPE 404
+#define IDM_SIDE_BY_SIDE 405
+#define IDM_DIFFERENCE 406
+#define IDM_SIGNED_DIFFERENCE 407
+#define IDM_GAIN_UP 410
+#define IDM_GAIN_DOWN 411
+#define IDM_OFFSET_LATER 412
+#define IDM_OFFSET_EARLIER 413
+#define IDM_OFFSET_ZERO 414
+
 // The Go to Frame dialog and the keyboard shortcut of its menu item.
 #define IDC_GOTO_PROMPT 1001
 #define IDC_GOTO_FRAME 1002

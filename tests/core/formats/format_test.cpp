@@ -59,14 +59,7 @@ Written write_dpx10(const TempDir& dir, const std::string& name, int w, int h, i
     const auto pattern = test_pattern(w, h, seed);
     Written f{dir.file(name), kFormatDpx, w, h, 10, {}};
     for (std::uint16_t s : pattern) f.rgb.push_back(s >> 6);
-    std::vector<std::uint8_t> data;
-    for (int y = 0; y < h; ++y) {
-        const std::vector<std::uint32_t> row(f.rgb.begin() + static_cast<long>(y) * w * 3,
-                                             f.rgb.begin() + static_cast<long>(y + 1) * w * 3);
-        const auto bytes = dpx_row(row, 10, 1);
-        data.insert(data.end(), bytes.begin(), bytes.end());
-    }
-    EXPECT_EQ(write_file(f.path, layout_file(w, h, 50, 10, 1, data)), 0);
+    EXPECT_EQ(write_file(f.path, dpx10_file(w, h, f.rgb)), 0);
     return f;
 }
 
