@@ -127,11 +127,13 @@ TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheQuarterSizeChecked) {
     // them only while a comparison is open).
     shortcuts = LoadAcceleratorsA(GetModuleHandleA(nullptr), "COMPAREACCEL");
     ASSERT_NE(shortcuts, nullptr);
-    ACCEL keys[16] = {};
-    ASSERT_EQ(CopyAcceleratorTableA(shortcuts, keys, 16), 12);
+    ACCEL compare_table[16] = {};
+    ASSERT_EQ(CopyAcceleratorTableA(shortcuts, compare_table, 16), 12);
     std::vector<std::pair<int, int>> compare_keys;
     for (int i = 0; i < 12; ++i)
-        compare_keys.push_back({keys[i].cmd, keys[i].key | ((keys[i].fVirt & FSHIFT) ? 0x100 : 0)});
+        compare_keys.push_back(
+            {compare_table[i].cmd,
+             compare_table[i].key | ((compare_table[i].fVirt & FSHIFT) ? 0x100 : 0)});
     EXPECT_EQ(compare_keys, (std::vector<std::pair<int, int>>{{kCmdShowA, 'A'},
                                                               {kCmdShowB, 'B'},
                                                               {kCmdToggleAB, 'T'},

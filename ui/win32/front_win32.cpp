@@ -66,16 +66,6 @@ void place_window(Win32App& app, int w, int h) {
         SetWindowPos(app.hwnd, nullptr, x, y, w, h, flags);
     };
     place();
-    // AdjustWindowRect counts one row of menus; a window too narrow for the menu
-    // bar wraps it onto more rows, which the picture would lose. One more pass
-    // gives the height back.
-    RECT client{};
-    GetClientRect(app.hwnd, &client);
-    const int missing = height + status_height(app) - (client.bottom - client.top);
-    if (missing > 0) {
-        h += missing;
-        place();
-    }
 }
 
 void fit_picture(void* context, int width, int height) {
