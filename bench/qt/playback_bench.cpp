@@ -22,7 +22,9 @@
 // frames each paint showed) beside the window's own count, and the median and
 // 99th percentile of the intervals between paints; then the first loop of 4K at
 // 1/1 and 1/4 from disk beside the disk's floor, and the resident memory with a
-// 1 GB cache on the 8K sequence at 1/1 (1.6 GB of decoded frames).
+// 1 GB cache on the 8K sequence at 1/1 (1.6 GB of decoded frames). With
+// KARVELIN_BENCH_DUMP set, each timed run also writes its paints (ms, frame)
+// and the cache's state to standard error.
 //
 // Runs on whatever Qt platform is current (offscreen, or xcb under Xvfb).
 #include <QApplication>
