@@ -1065,9 +1065,9 @@ TEST_F(WindowCompare, BIsShownBesideAWithTheMetricsOfThePairOnScreen) {
     // The offset pairs A's frame n with B's n + 1: at A's last frame, no B,
     // and a probe held meanwhile loses B's values at once.
     window_probe(win, 1, 0);
-    EXPECT_EQ(front.status[0].find(std::string("B R ") + kProbeNoValue), std::string::npos);
+    EXPECT_EQ(front.status[0].find(std::string("  B R ") + kProbeNoValue), std::string::npos);
     window_command(win, kCmdOffsetLater);
-    EXPECT_NE(front.status[0].find(std::string("B R ") + kProbeNoValue), std::string::npos)
+    EXPECT_NE(front.status[0].find(std::string("  B R ") + kProbeNoValue), std::string::npos)
         << front.status[0];
     window_probe_end(win);
     EXPECT_EQ(front.status[3], "62.5 fps  Signed difference x1  Offset: +1");
