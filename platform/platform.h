@@ -120,3 +120,24 @@ void thread_give_way();
 /// `processor` (a placement hint: when that would leave none, nothing changes).
 /// Where the system places threads itself, does nothing.
 void thread_avoid_processor(ThreadRef thread, int processor);
+
+/// Microseconds of a clock that never goes back (not the time of day).
+std::int64_t monotonic_us();
+
+/// What tells one version of a file from the next without reading it: its size
+/// and its modification time. A decoded frame is kept only while its files'
+/// stamps stay the same.
+struct FileStamp {
+    std::int64_t size = -1;
+    std::int64_t modified = 0;
+};
+
+/// The stamp of the file at `path`. Returns 0, or -1 when it cannot be looked at.
+int file_stamp(const char* path, FileStamp* out);
+
+/// Bytes of memory the system could give this process now without swapping
+/// (physical memory available), or 0 when it does not say.
+std::uint64_t available_memory_bytes();
+
+/// Processors this process may run on (at least 1).
+int processor_count();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "ui/compare_logic.h"
+#include "ui/playback_logic.h"
 #include "ui/signal_logic.h"
 
 namespace {
@@ -10,13 +11,9 @@ namespace {
 /// One segment of the fourth part; writes an empty text when it has nothing to say.
 using Segment = void (*)(const Window& win, char* out, int capacity);
 
-void no_segment(const Window&, char* out, int capacity) {
-    if (capacity > 0) out[0] = '\0';
-}
-
 /// In the order they are shown: playback (rate and drops), the signal (timecode,
 /// warnings), comparison.
-const Segment kSegments[] = {no_segment, signal_segment, compare_status_segment};
+const Segment kSegments[] = {playback_segment, signal_segment, compare_status_segment};
 
 }  // namespace
 

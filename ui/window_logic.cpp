@@ -8,6 +8,7 @@
 #include "core/prefetch.h"
 #include "core/probe.h"
 #include "ui/compare_logic.h"
+#include "ui/playback_logic.h"
 #include "ui/signal_logic.h"
 #include "ui/status_info.h"
 
@@ -125,7 +126,9 @@ void refresh_probe(Window& win) {
 bool load_and_show(Window& win) {
     bool changed = false;
     ReadFailure why = kReadOk;
-    const int result = load_frame_checked(win.viewer, &changed, &why);
+    // A frame decoded ahead is taken as it is; anything else is read now.
+    const int result =
+        playback_take_cached(win) ? 0 : load_frame_checked(win.viewer, &changed, &why);
     // Settled first: the box a lost display raises paints this frame's state.
     const bool shown = settle_load(win, result, why);
     signal_frame_loaded(win, shown);
@@ -135,6 +138,8 @@ bool load_and_show(Window& win) {
         fit(win);
     }
     refresh_probe(win);
+    // The frames ahead are on their way while this one is painted.
+    playback_after_show(win);
     repaint(win);
     return shown;
 }
@@ -162,6 +167,7 @@ void resize_path(Window& win) {
 /// in line with the size of its first loaded frame.
 void open_path(Window& win) {
     open_sequence(win.viewer);
+    ++win.playback.opens;
     bool changed = false;
     ReadFailure why = kReadOk;
     // The reason is read after the load that writes it (the arguments of one
@@ -174,8 +180,10 @@ void open_path(Window& win) {
         recover_from_allocation_failure(win);
         fit(win);
         win.viewer.play.step = 0;
+        playback_after_show(win);
         repaint(win);
     }
+    playback_after_show(win);
     repaint(win);
 }
 
@@ -195,10 +203,10 @@ bool take_path(Window& win, const char* path, std::size_t length) {
 }  // namespace
 
 int window_startup(Window& win, const char* command_line, const CommandLine* options) {
-    (void)options;
     Viewer& viewer = win.viewer;
     if (reallocate_display(viewer.store) != 0) return -1;
     start_frame_helper();
+    playback_startup(win, options);
     viewer.play.step = 0;
     viewer.seq.frame_count = 0;
     win.timer_running = false;
@@ -218,6 +226,7 @@ int window_startup(Window& win, const char* command_line, const CommandLine* opt
         if (!kNamesCanHoldQuotes && length > 0 && path[length - 1] == '"') --length;
         if (take_path(win, path, length)) {
             open_sequence(viewer);
+            ++win.playback.opens;
             bool changed = false;
             ReadFailure why = kReadOk;
             int result = complete_size_change(viewer, &changed, &why);
@@ -231,6 +240,7 @@ int window_startup(Window& win, const char* command_line, const CommandLine* opt
         }
     }
     build_conversion_tables(viewer.tables);
+    playback_after_show(win);
     // B after A, whose size it must have; its frames are converted alike.
     if (options && !options->compare.empty()) compare_open(win, options->compare.c_str(), false);
     return 0;
@@ -241,6 +251,7 @@ void window_created(Window& win) {
     // smaller size moves the mark.
     if (win.viewer.store.shift != 2) move_size_check(win, 2);
     compare_window_created(win);
+    playback_window_created(win);
     fit(win);
 }
 
@@ -324,11 +335,16 @@ void window_paint_status(Window& win) {
 namespace {
 
 void set_timer(Window& win, bool run) {
+    // The run starts before the front end asks how long to wait for its
+    // first tick.
+    playback_run(win, run);
+    win.timer_running = run;
     if (run)
         win.front.start_timer(win.front.context);
     else
         win.front.stop_timer(win.front.context);
-    win.timer_running = run;
+    // The frames ahead in the new direction (none when paused).
+    playback_after_show(win);
 }
 
 /// The frame a frame key moves to, or -1 for any other key or no sequence.
@@ -366,6 +382,7 @@ void key(Window& win, int virtual_key) {
     }
     set_timer(win, result == kKeyRunTimer);
     set_status_part(win, 2);
+    set_status_part(win, kStatusParts - 1);
     // A frame key has paused like any other; at either end it stays put.
     const int frame = frame_for_key(win.viewer.seq, virtual_key);
     if (frame >= 0 && frame != win.viewer.seq.current_frame) show_frame(win, frame);
@@ -414,11 +431,19 @@ void go_to_frame(Window& win) {
 }
 
 void tick(Window& win) {
-    timer_tick(win.viewer.seq, win.viewer.play);
+    // The frame that is due now: a late tick moves past the frames it
+    // dropped (Real time), or by one frame (Every Frame).
+    const std::int64_t ticks = playback_tick(win);
+    Sequence& seq = win.viewer.seq;
+    if (seq.frame_count <= 0)
+        timer_tick(seq, win.viewer.play);
+    else
+        seq.current_frame =
+            frame_after_ticks(seq.current_frame, seq.frame_count, win.viewer.play.step, ticks);
     load_and_show(win);
     // Where the system has no read-ahead hint, opening the next frame's files
-    // would be all the hint did.
-    if (kFilePrefetchHints) prefetch_next_frame(win.viewer);
+    // would be all the hint did. The cache's workers read ahead themselves.
+    if (kFilePrefetchHints && !win.playback.cache) prefetch_next_frame(win.viewer);
 }
 
 void command(Window& win, int id) {
@@ -458,6 +483,10 @@ void command(Window& win, int id) {
         }
         default:
             bool reload = false;
+            if (playback_command(win, id)) {
+                set_status_part(win, kStatusParts - 1);
+                return;
+            }
             if (signal_command(win, id, &reload)) {
                 if (reload) load_and_show(win);
                 return;
@@ -607,7 +636,25 @@ bool window_surface_lost(Window& win) {
     return true;
 }
 
+void window_timeline_press(Window& win, int x, int width) {
+    if (win.busy) return;
+    const int frame = timeline_frame(win, x, width);
+    if (frame < 0) return;
+    ++win.busy;
+    // Pauses as the frame keys do.
+    win.viewer.play.step = 0;
+    set_timer(win, false);
+    set_status_part(win, 2);
+    if (frame != win.viewer.seq.current_frame) show_frame(win, frame);
+    --win.busy;
+}
+
+void window_timeline_drag(Window& win, int x, int width) {
+    window_timeline_press(win, x, width);
+}
+
 void window_shutdown(Window& win) {
+    playback_shutdown(win);
     compare_shutdown(win);
     win.timer_running = false;
     signal_shutdown(win);

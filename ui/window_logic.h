@@ -6,6 +6,7 @@
 #include "core/loading.h"
 #include "ui/command_line.h"
 #include "ui/compare_state.h"
+#include "ui/playback_state.h"
 #include "ui/signal_state.h"
 
 /// Menu command ids.
@@ -97,7 +98,9 @@ struct FrontEnd {
     void (*repaint)(void* context) = nullptr;
     /// Set status part `part` (0..2) to `text`.
     void (*set_status)(void* context, int part, const char* text) = nullptr;
-    /// Start (or restart) and stop the 16 ms playback timer.
+    /// Playback runs (or runs again after a key changed it): arm a one-shot timer
+    /// for window_tick_delay_us and, after each window_tick while it runs, arm
+    /// it again the same way. stop_timer cancels it.
     void (*start_timer)(void* context) = nullptr;
     void (*stop_timer)(void* context) = nullptr;
     /// End the program with exit code 0.
@@ -190,6 +193,8 @@ struct Window {
     SignalState signal;
     /// The second sequence while comparing (ui/compare_logic.h).
     CompareView compare;
+    /// Playing in time: the rate, the clock, the cache (ui/playback_logic.h).
+    PlaybackState playback;
 };
 
 /// The picture the front end draws: the composed one when there is one, else
@@ -198,7 +203,8 @@ ShownPicture window_picture(const Window& win);
 
 /// Start-up before the window exists: allocates the 960x540 display, builds the
 /// conversion tables and opens `command_line` (may be null or empty) when given,
-/// with the command line's `options` when given. Returns 0, or -1 when the
+/// with the command line's `options` when given (their --rate and --cache; with
+/// no options there is no cache of decoded frames). Returns 0, or -1 when the
 /// display cannot be allocated (the caller exits with 1).
 int window_startup(Window& win, const char* command_line, const CommandLine* options = nullptr);
 

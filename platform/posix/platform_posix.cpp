@@ -9,8 +9,10 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/platform.h"
 
@@ -184,3 +186,44 @@ void thread_avoid_processor(ThreadRef, int) {}
 
 void thread_give_way() {}
 #endif
+
+std::int64_t monotonic_us() {
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+int file_stamp(const char* path, FileStamp* out) {
+    struct stat st;
+    if (!path || !out || ::stat(path, &st) != 0) return -1;
+    out->size = static_cast<std::int64_t>(st.st_size);
+    out->modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return 0;
+}
+
+std::uint64_t available_memory_bytes() {
+    // MemAvailable counts the page cache the kernel would give back, which is
+    // what a cache of decoded frames competes with.
+    std::FILE* meminfo = std::fopen("/proc/meminfo", "r");
+    if (meminfo) {
+        char line[256];
+        unsigned long long kb = 0;
+        bool found = false;
+        while (std::fgets(line, sizeof line, meminfo))
+            if (std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1) {
+                found = true;
+                break;
+            }
+        std::fclose(meminfo);
+        if (found) return static_cast<std::uint64_t>(kb) * 1024;
+    }
+    const long pages = ::sysconf(_SC_AVPHYS_PAGES);
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || page <= 0) return 0;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
+}
+
+int processor_count() {
+    const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<int>(n) : 1;
+}

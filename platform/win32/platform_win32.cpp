@@ -171,3 +171,43 @@ void thread_avoid_processor(ThreadRef, int) {
 void thread_give_way() {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 }
+
+std::int64_t monotonic_us() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    // Split so that a counter of many days at a high frequency cannot overflow.
+    const std::int64_t whole = count.QuadPart / frequency.QuadPart;
+    const std::int64_t part = count.QuadPart % frequency.QuadPart;
+    return whole * 1000000 + part * 1000000 / frequency.QuadPart;
+}
+
+int file_stamp(const char* path, FileStamp* out) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!path || !out || !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return -1;
+    out->size = (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    out->modified = (static_cast<std::int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                    data.ftLastWriteTime.dwLowDateTime;
+    return 0;
+}
+
+std::uint64_t available_memory_bytes() {
+    MEMORYSTATUSEX status;
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return 0;
+    // A 32-bit process cannot hold more than its own address space, whatever
+    // the machine has.
+    std::uint64_t available = status.ullAvailPhys;
+    if (status.ullAvailVirtual < available) available = status.ullAvailVirtual;
+    return available;
+}
+
+int processor_count() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
+}

@@ -843,10 +843,10 @@ std::vector<std::array<int, 3>> plain_columns(bool convert, std::vector<bool>* o
 // as it is again.
 TEST_F(WindowLogic, WarningsPaintAndShareTheirPixelsAndTheStatusGivesTheTimecode) {
     start(make_signal_sequence(dir).c_str());
-    EXPECT_EQ(front.status[3], "TC 01:00:00:00");
+    EXPECT_EQ(front.status[3], "62.5 fps  TC 01:00:00:00");
     window_command(win, kCmdRangeWarning);
     EXPECT_TRUE(front.checked[kCmdRangeWarning]);
-    EXPECT_EQ(front.status[3], "TC 01:00:00:00  range 37.50%");
+    EXPECT_EQ(front.status[3], "62.5 fps  TC 01:00:00:00  range 37.50%");
     const auto plain = plain_columns(false, nullptr);
     for (int c = 0; c < 16; ++c) {
         const bool marked = c >= 8 && c < 14;
@@ -857,7 +857,7 @@ TEST_F(WindowLogic, WarningsPaintAndShareTheirPixelsAndTheStatusGivesTheTimecode
     }
     // Gamut: nothing without the conversion, the conversion's marks with it.
     window_command(win, kCmdGamutWarning);
-    EXPECT_EQ(front.status[3], "TC 01:00:00:00  range 37.50%");
+    EXPECT_EQ(front.status[3], "62.5 fps  TC 01:00:00:00  range 37.50%");
     window_command(win, kCmdConvert);
     std::vector<bool> outside;
     const auto converted = plain_columns(true, &outside);
@@ -872,17 +872,17 @@ TEST_F(WindowLogic, WarningsPaintAndShareTheirPixelsAndTheStatusGivesTheTimecode
     }
     ASSERT_GT(gamut, 0);
     char share[64];
-    std::snprintf(share, sizeof share, "TC 01:00:00:00  gamut %.2f%%  range 37.50%%",
+    std::snprintf(share, sizeof share, "62.5 fps  TC 01:00:00:00  gamut %.2f%%  range 37.50%%",
                   100.0 * gamut / 16);
     EXPECT_EQ(front.status[3], share);
     // Every frame shown gives its own timecode.
     window_key(win, kKeyPageDown);
-    EXPECT_EQ(front.status[3].substr(0, 14), "TC 01:00:00:01");
+    EXPECT_EQ(front.status[3].substr(0, 24), "62.5 fps  TC 01:00:00:01");
     // Off again: the picture as converted, no shares.
     window_command(win, kCmdRangeWarning);
     window_command(win, kCmdGamutWarning);
     EXPECT_FALSE(front.checked[kCmdGamutWarning]);
-    EXPECT_EQ(front.status[3], "TC 01:00:00:01");
+    EXPECT_EQ(front.status[3], "62.5 fps  TC 01:00:00:01");
     for (int c = 0; c < 16; ++c)
         EXPECT_EQ(pixel_at(win, c, 2),
                   (std::vector<int>{converted[c][2], converted[c][1], converted[c][0]}))
@@ -986,7 +986,7 @@ TEST_F(WindowCompare, ASequenceOfAnotherSizeIsRefusedWithABoxAndAStaysAsItWas) {
     EXPECT_EQ(pixel_at(win, 3, 3), before);
     EXPECT_EQ(front.fits, fits);
     EXPECT_EQ(front.status[0], "clip_000.dpx");
-    EXPECT_EQ(front.status[3], "");
+    EXPECT_EQ(front.status[3], "62.5 fps");
     EXPECT_EQ(front.line, "");
     // The Compare menu's commands beep while nothing is compared.
     const int beeps = front.beeps;
@@ -1003,7 +1003,7 @@ TEST_F(WindowCompare, BIsShownBesideAWithTheMetricsOfThePairOnScreen) {
     EXPECT_TRUE(front.checked[kCmdWipe]);
     wait_for_metrics();
     EXPECT_EQ(front.line, "A clip_000.dpx  B enc_000.dpx  identical");
-    EXPECT_EQ(front.status[3], "Wipe at 8  Offset: +0  identical");
+    EXPECT_EQ(front.status[3], "62.5 fps  Wipe at 8  Offset: +0  identical");
 
     // One sample off by one: PSNR at the 16-bit peak over 64 x 32 pixels.
     window_key(win, kKeyPageDown);
@@ -1017,7 +1017,7 @@ TEST_F(WindowCompare, BIsShownBesideAWithTheMetricsOfThePairOnScreen) {
     EXPECT_NE(front.line.find("max R 0 G 1 B 0  1 sample differs, first at x 7 y 5"),
               std::string::npos)
         << front.line;
-    EXPECT_EQ(front.status[3], "Wipe at 8  Offset: +0  differs");
+    EXPECT_EQ(front.status[3], "62.5 fps  Wipe at 8  Offset: +0  differs");
 
     // Frame 2: A blue (0xC0), B red (0x40). The wipe splits the picture, B
     // shows B, the toggle flips, side by side is twice as wide.
@@ -1030,7 +1030,7 @@ TEST_F(WindowCompare, BIsShownBesideAWithTheMetricsOfThePairOnScreen) {
     window_drag(win, 5, 0);
     EXPECT_EQ(shown_at(6, 4), (std::vector<int>{0, 0, 0xC0}));
     EXPECT_EQ(shown_at(7, 4), (std::vector<int>{0x40, 0, 0}));
-    EXPECT_EQ(front.status[3].rfind("Wipe at 7", 0), 0u) << front.status[3];
+    EXPECT_EQ(front.status[3].rfind("62.5 fps  Wipe at 7", 0), 0u) << front.status[3];
     window_command(win, kCmdShowB);
     EXPECT_EQ(shown_at(0, 0), (std::vector<int>{0x40, 0, 0}));
     window_command(win, kCmdToggleAB);
@@ -1064,7 +1064,7 @@ TEST_F(WindowCompare, BIsShownBesideAWithTheMetricsOfThePairOnScreen) {
 
     // The offset pairs A's frame n with B's n + 1: at A's last frame, no B.
     window_command(win, kCmdOffsetLater);
-    EXPECT_EQ(front.status[3], "Signed difference x1  Offset: +1");
+    EXPECT_EQ(front.status[3], "62.5 fps  Signed difference x1  Offset: +1");
     EXPECT_EQ(front.line, "A clip_002.dpx  B: no frame at offset +1 (B has 3 frames)");
     window_key(win, kKeyHome);
     wait_for_metrics();
@@ -1079,7 +1079,7 @@ TEST_F(WindowCompare, BIsShownBesideAWithTheMetricsOfThePairOnScreen) {
     window_command(win, kCmdCloseCompare);
     EXPECT_FALSE(win.compare.active);
     EXPECT_EQ(front.line, "");
-    EXPECT_EQ(front.status[3], "");
+    EXPECT_EQ(front.status[3], "62.5 fps");
     EXPECT_TRUE(front.disabled[kCmdToggleAB]);
     EXPECT_EQ(window_picture(win).pixels, win.viewer.store.pixels);
     EXPECT_EQ(front.fit_width, 32);
