@@ -113,7 +113,8 @@ fi
 fail() { echo "gui_smoke: FAIL: $*" >&2; status=1; }
 [ -f "$trace" ] || { fail "no trace written"; exit 1; }
 
-# The menu bar as loaded through the window class.
+# The menu bar as loaded through the window class, with the window logic's
+# marks (no --rate: the rate From File).
 expected_menu='menu File(&F)
 item 101 Open(&O)...
 item 104 Go to Frame...'$'\t''Ctrl+G
@@ -132,7 +133,7 @@ item 103 Convert to BT.709(&C)
 item 110 Gamut Warning
 item 111 Range Warning
 menu Playback(&P)
-item 301 Tick 16 ms [checked]
+item 301 Tick 16 ms
 item 302 23.976
 item 303 24
 item 304 25
@@ -143,7 +144,7 @@ item 308 50
 item 309 59.94
 item 310 60
 item 311 120
-item 312 From File
+item 312 From File [checked]
 item separator
 item 320 Real Time [checked]
 item 321 Every Frame

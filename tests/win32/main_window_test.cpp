@@ -189,7 +189,8 @@ TEST_F(MainWindow, ACtrlDropComparesWithARowOfMetricsAboveTheStatusBar) {
         Sleep(1);
     }
     EXPECT_STREQ(app->line_text, "A src_0.dpx  B enc_0.dpx  identical");
-    EXPECT_EQ(status(3), "Wipe at 160  Offset: +0  identical");
+    // After the paused rate in force, the 16 ms tick's.
+    EXPECT_EQ(status(3), "62.5 fps  Wipe at 160  Offset: +0  identical");
 
     SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdSideBySide, 0), 0);
     EXPECT_EQ(client().cx, 640);
@@ -441,6 +442,17 @@ TEST_F(MainWindow, PlaybackTicksUntilTheTimelinePausesOnTheFrameUnderIt) {
     item.fMask = MIIM_FTYPE;
     ASSERT_TRUE(GetMenuItemInfoA(app->menu, kCmdRate24, FALSE, &item));
     EXPECT_TRUE(item.fType & MFT_RADIOCHECK);
+    // The window logic's marks: no --rate, so From File (these frames give no
+    // rate); a rate chosen moves the mark and is the rate in force.
+    EXPECT_TRUE(GetMenuState(app->menu, kCmdRateFromFile, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(GetMenuState(app->menu, kCmdRateTick, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_TRUE(GetMenuState(app->menu, kCmdRealTime, MF_BYCOMMAND) & MF_CHECKED);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdRate120, 0), 0);
+    EXPECT_TRUE(GetMenuState(app->menu, kCmdRate120, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(GetMenuState(app->menu, kCmdRateFromFile, MF_BYCOMMAND) & MF_CHECKED);
+    InvalidateRect(hwnd, nullptr, FALSE);
+    UpdateWindow(hwnd);
+    EXPECT_EQ(status(3), "120 fps");
 
     SendMessageA(hwnd, WM_KEYDOWN, VK_RIGHT, 0);
     ASSERT_TRUE(app->ticking);

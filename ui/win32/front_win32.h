@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "ui/win32/playback_stubs_tmp.h"
+#include "ui/playback_logic.h"
 #include "ui/window_logic.h"
 
 /// Class name and title of the main window.
