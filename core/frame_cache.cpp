@@ -68,6 +68,10 @@ struct FrameCache {
     /// frame taken), and the workers that found none since the last one.
     std::uint64_t changes = 0;
     int idle_workers = 0;
+    /// The frame the display's pixels hold since it was taken from a slot
+    /// (its record, pixels null when the display holds anything else): a take
+    /// swaps those pixels into the slot it empties, so the frame stays cached.
+    Slot lent;
 };
 
 namespace {
@@ -297,6 +301,7 @@ void worker_main(FrameCache* c) {
 
 void forget_frames(FrameCache& c) {
     ++c.generation;
+    c.lent = Slot();
     for (Slot& s : c.slots)
         if (s.state == kSlotReady) {
             s.state = kSlotEmpty;
@@ -436,17 +441,36 @@ int cache_take(FrameCache* cache, std::int32_t frame, FrameStore& store, char* p
         changed(c);
         return -1;
     }
+    const Slot taken = *slot;
     std::swap(slot->pixels, store.pixels);
     slot->frame = -1;
+    // The display's previous frame, when it came from a slot and nothing has
+    // written the display since, is kept in the slot its pixels go to.
+    if (c.lent.pixels == slot->pixels && c.lent.generation == c.generation && c.lent.frame >= 0 &&
+        c.lent.frame != frame && !frame_held(c, c.lent.frame)) {
+        std::uint8_t* pixels = slot->pixels;
+        *slot = c.lent;
+        slot->pixels = pixels;
+        slot->bytes = taken.bytes;
+        slot->state = kSlotReady;
+    }
+    c.lent = taken;
+    c.lent.pixels = store.pixels;
     // Shown: the workers go on with the frames after it.
     drop_from_plan(c, frame);
-    store.timecode = slot->timecode;
-    store.row_stride = slot->row_stride;
+    store.timecode = taken.timecode;
+    store.row_stride = taken.row_stride;
     store.size_recorded = 0;
     if (path) std::memcpy(path, last, strnlen(last, kPathMax - 1) + 1);
     // The slot is free again for the frames ahead.
     changed(c);
     return 0;
+}
+
+void cache_display_written(FrameCache* cache) {
+    if (!cache) return;
+    std::lock_guard<std::mutex> lock(cache->mutex);
+    cache->lent = Slot();
 }
 
 void cache_ready_frames(FrameCache* cache, std::vector<std::uint8_t>& ready) {

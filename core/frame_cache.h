@@ -57,8 +57,15 @@ void cache_plan(FrameCache* cache, const std::int32_t* frames, int count);
 /// swaps the slot's pixels with the store's, sets the timecode and row stride
 /// the read would have set, and writes the path of the last file the frame was
 /// read from to `path` (kPathMax bytes). Returns 0, or -1 when the frame must be
-/// read as usual (a stale frame is dropped from its slot).
+/// read as usual (a stale frame is dropped from its slot). The frame stays
+/// cached until evicted (see cache_display_written).
 int cache_take(FrameCache* cache, std::int32_t frame, FrameStore& store, char* path);
+
+/// The display's pixels were written by something else than cache_take (a
+/// read, a black picture): the frame a take put there is no longer in them.
+/// Until then each take keeps the frame shown before it cached, in the slot
+/// the taken frame leaves.
+void cache_display_written(FrameCache* cache);
 
 /// Marks in `ready` (resized to the sequence's frame count) the frames that
 /// are decoded and waiting.

@@ -220,14 +220,26 @@ std::int64_t playback_tick(Window& win) {
 bool playback_take_cached(Window& win) {
     PlaybackState& p = win.playback;
     Viewer& viewer = win.viewer;
-    if (!p.cache || viewer.seq.frame_count <= 0) return false;
+    if (!p.cache) return false;
+    if (viewer.seq.frame_count <= 0) {
+        cache_display_written(p.cache);
+        return false;
+    }
     // The cache must hold the frames of this very sequence and display.
     if (p.cached_opens != p.opens || p.cached_width != viewer.store.source_width ||
         p.cached_height != viewer.store.source_height || p.cached_shift != viewer.store.shift ||
-        p.cached_convert != viewer.store.convert)
+        p.cached_convert != viewer.store.convert) {
+        cache_display_written(p.cache);
         return false;
+    }
     char path[kPathMax];
-    if (cache_take(p.cache, viewer.seq.current_frame, viewer.store, path) != 0) return false;
+    if (cache_take(p.cache, viewer.seq.current_frame, viewer.store, path) != 0) {
+        // The window reads the frame into the display itself.
+        cache_display_written(p.cache);
+        ++p.cache_misses;
+        return false;
+    }
+    ++p.cache_hits;
     std::memcpy(viewer.seq.current_path, path, std::strlen(path) + 1);
     return true;
 }

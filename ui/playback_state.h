@@ -24,6 +24,9 @@ struct PlaybackState {
     void* now_context = nullptr;
     /// Decoded frames ahead of the playhead (null: no cache).
     FrameCache* cache = nullptr;
+    /// Frames shown from the cache, and frames read instead while it was on.
+    std::int64_t cache_hits = 0;
+    std::int64_t cache_misses = 0;
     std::uint64_t cache_frame_bytes = 0;
     /// Sequences opened so far, and the sequence, size and conversion the cache
     /// last took, so that any change of them empties it.

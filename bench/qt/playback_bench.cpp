@@ -12,6 +12,17 @@
 //   karvelin-playback-bench [--seconds S] [--dir FOLDER] [--sequences smooth,grain]
 //                           [--sizes 4k,8k] [--only-off 1] [--copy-only 1]
 //                           [--shifts 0123] [--tsv FILE] [--copy-tsv FILE]
+//                           [--timed 1 [--timed-tsv FILE]]
+//
+// With --timed 1 it plays in time instead: at 24, 50 and 60 fps chosen from the
+// Playback menu, 4K (24 frames) and 8K (12 frames) at every size, conversion
+// off and on, each case from a freshly opened sequence (its cache empty), and
+// reports for the first loop and for the two after it the frames shown per
+// second over the rate, the frames never shown (dropped, counted from the
+// frames each paint showed) beside the window's own count, and the median and
+// 99th percentile of the intervals between paints; then the first loop of 4K at
+// 1/1 and 1/4 from disk beside the disk's floor, and the resident memory with a
+// 1 GB cache on the 8K sequence at 1/1 (1.6 GB of decoded frames).
 //
 // Runs on whatever Qt platform is current (offscreen, or xcb under Xvfb).
 #include <QApplication>
@@ -19,8 +30,10 @@
 #include <QImage>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +43,9 @@
 #include <vector>
 
 #include "bench/bench_common.h"
+#include "core/frame_cache.h"
 #include "core/helper_thread.h"
+#include "platform/platform.h"
 #include "tools/frame_files.h"
 #include "ui/qt/qt_front_end.h"
 #include "ui/qt/row_copy.h"
@@ -38,6 +53,14 @@
 namespace {
 
 using bench::Clock;
+
+/// The name of frame `f` of a sequence of `count`: as many digits for every
+/// frame, so that all of them are one sequence.
+std::string frame_file(const std::string& dir, const std::string& stem, int f, int count) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%0*d", count > 10 ? 2 : 1, f);
+    return dir + "/" + stem + "_" + number + ".dpx";
+}
 
 /// Writes `count` DPX frames `<dir>/<stem>_<n>.dpx` unless they exist, each frame
 /// different (a moving pattern, or new grain), then reads them once so they sit
@@ -49,7 +72,7 @@ int prepare_sequence(const std::string& dir, const std::string& stem, int width,
     std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 6);
     std::vector<std::uint16_t> samples(static_cast<std::size_t>(width) * 3);
     for (int f = 0; f < count; ++f) {
-        const std::string name = dir + "/" + stem + "_" + std::to_string(f) + ".dpx";
+        const std::string name = frame_file(dir, stem, f, count);
         const std::uintmax_t size = header.size() + row.size() * static_cast<std::size_t>(height);
         std::error_code ec;
         if (std::filesystem::file_size(name, ec) != size) {
@@ -109,6 +132,11 @@ class ProbeApplication : public QApplication {
     QObject* window = nullptr;
     long long ticks = 0, tick_ns = 0;
     long long picture_paints = 0, paint_ns = 0, status_paints = 0, window_paints = 0;
+    /// While set, every picture paint is recorded with the frame it showed:
+    /// the presentations as seen from outside the window logic.
+    const Window* shown_of = nullptr;
+    bool record = false;
+    std::vector<std::pair<long long, int>> presented;
 
     void reset() {
         ticks = tick_ns = picture_paints = paint_ns = status_paints = window_paints = 0;
@@ -118,8 +146,15 @@ class ProbeApplication : public QApplication {
         const QEvent::Type type = event->type();
         if (type == QEvent::Timer && receiver == timer)
             return timed(receiver, event, ticks, tick_ns);
-        if (type == QEvent::Paint && receiver == picture)
-            return timed(receiver, event, picture_paints, paint_ns);
+        if (type == QEvent::Paint && receiver == picture) {
+            const bool done = timed(receiver, event, picture_paints, paint_ns);
+            if (record && shown_of)
+                presented.emplace_back(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                           Clock::now().time_since_epoch())
+                                           .count(),
+                                       shown_of->viewer.seq.current_frame);
+            return done;
+        }
         if (type == QEvent::Paint && receiver == status) ++status_paints;
         if (type == QEvent::Paint && receiver == window) ++window_paints;
         return QApplication::notify(receiver, event);
@@ -269,6 +304,236 @@ double floor_once(const std::string& file, const FrameStore& store, std::vector<
     return bench::ms_since(t0);
 }
 
+bool has(const std::string& list, const char* item);
+
+/// What the presentations of one phase of a timed run came to.
+struct Phase {
+    long long shown = 0, dropped = 0;
+    double fps = 0, median_ms = 0, p99_ms = 0;
+};
+
+struct TimedResult {
+    Phase first, later;
+    long long window_dropped = 0;
+    long long hits = 0, misses = 0;
+    int loops = 0;
+    double peak_rss_mb = 0;
+};
+
+double percentile(std::vector<double> v, double q) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t at =
+        static_cast<std::size_t>(std::ceil(q * static_cast<double>(v.size()))) - 1;
+    return v[std::min(at, v.size() - 1)];
+}
+
+/// Resident memory of this process, megabytes.
+double resident_mb() {
+    std::FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f) return 0;
+    char line[256];
+    long kb = 0;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "VmRSS: %ld kB", &kb) == 1) break;
+    std::fclose(f);
+    return static_cast<double>(kb) / 1024;
+}
+
+/// Splits the presentations of a run into its first loop and the loops after
+/// it (up to `loops` in all): frames shown per second, frames never shown on
+/// the way (dropped), and the presentation intervals.
+void analyse(const std::vector<std::pair<long long, int>>& shown, int count, int loops,
+             TimedResult& out) {
+    std::vector<double> intervals[2];
+    long long dropped[2] = {0, 0};
+    int loop = 0;
+    int previous = 0;  // the run starts on frame 0, already shown
+    long long previous_ns = -1;
+    for (const auto& [ns, frame] : shown) {
+        if (frame < previous) ++loop;
+        if (loop >= loops) break;
+        const int phase = loop == 0 ? 0 : 1;
+        const int gap = frame > previous ? frame - previous - 1 : count - 1 - previous + frame;
+        dropped[phase] += gap;
+        if (previous_ns >= 0)
+            intervals[phase].push_back(static_cast<double>(ns - previous_ns) / 1e6);
+        previous = frame;
+        previous_ns = ns;
+    }
+    out.loops = loop;
+    Phase* phases[2] = {&out.first, &out.later};
+    for (int p = 0; p < 2; ++p) {
+        Phase& ph = *phases[p];
+        ph.shown = static_cast<long long>(intervals[p].size());
+        ph.dropped = dropped[p];
+        double total = 0;
+        for (double v : intervals[p]) total += v;
+        ph.fps = total > 0 ? static_cast<double>(intervals[p].size()) / (total / 1000) : 0;
+        ph.median_ms = bench::stats(intervals[p]).median;
+        ph.p99_ms = percentile(intervals[p], 0.99);
+    }
+}
+
+/// One timed run through the real window: the sequence opened afresh (its
+/// cache empty), the size, conversion and rate chosen through the menus,
+/// played with the right arrow for `loops` loops or `limit_s` seconds.
+TimedResult timed_run(ProbeApplication& app, Window& win, MainWindow& main,
+                      const std::vector<std::string>& files, int shift, int convert, int rate_id,
+                      bool from_disk, int loops, double limit_s) {
+    main.open_dropped(QString::fromStdString(files[0]));
+    window_command(win, kCmdSizeOriginal + shift);
+    if (win.viewer.store.convert != convert) window_command(win, kCmdConvert);
+    window_command(win, rate_id);
+    run_events_for(0.1);
+    if (from_disk)
+        for (const std::string& f : files) file_evict_cache(f.c_str());
+    app.presented.clear();
+    app.shown_of = &win;
+    app.record = true;
+    TimedResult r;
+    const double rss0 = resident_mb();
+    win.playback.cache_hits = win.playback.cache_misses = 0;
+    window_key(win, kKeyRight);
+    const auto t0 = Clock::now();
+    const int count = static_cast<int>(files.size());
+    for (;;) {
+        run_events_for(0.02);
+        r.peak_rss_mb = std::max(r.peak_rss_mb, resident_mb() - rss0);
+        int wraps = 0;
+        for (std::size_t i = 1; i < app.presented.size(); ++i)
+            wraps += app.presented[i].second < app.presented[i - 1].second;
+        if (!app.presented.empty() && app.presented[0].second == 0) ++wraps;
+        if (wraps >= loops || bench::ms_since(t0) > limit_s * 1000) break;
+    }
+    r.window_dropped = win.playback.clock.dropped;
+    r.hits = win.playback.cache_hits;
+    r.misses = win.playback.cache_misses;
+    app.record = false;
+    window_key(win, ' ');
+    if (std::getenv("KARVELIN_BENCH_DUMP"))
+        for (const auto& [ns, frame] : app.presented)
+            std::fprintf(stderr, "%.2f %d\n",
+                         static_cast<double>(ns - app.presented[0].first) / 1e6, frame);
+    analyse(app.presented, count, loops, r);
+    return r;
+}
+
+/// The disk's floor for a first loop: every frame's file dropped from the page
+/// cache, then read whole with large reads. Frames per second.
+double disk_floor_fps(const std::vector<std::string>& files) {
+    for (const std::string& f : files) file_evict_cache(f.c_str());
+    std::vector<std::uint8_t> buffer(std::size_t{8} << 20);
+    const auto t0 = Clock::now();
+    for (const std::string& f : files) {
+        std::FILE* in = std::fopen(f.c_str(), "rb");
+        if (!in) return 0;
+        while (std::fread(buffer.data(), 1, buffer.size(), in) > 0) {
+        }
+        std::fclose(in);
+    }
+    return static_cast<double>(files.size()) / (bench::ms_since(t0) / 1000);
+}
+
+/// The page cache's floor of one frame at `shift`: the rows the size needs
+/// read from every file of the sequence, in frames per second.
+double read_floor_fps(const std::vector<std::string>& files, int width, int height, int shift) {
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(kMaxFrameWidth) * 6);
+    const auto t0 = Clock::now();
+    for (const std::string& f : files)
+        bench::read_needed_rows(f.c_str(), kDpxDataOffset, width, height, shift, row.data());
+    return static_cast<double>(files.size()) / (bench::ms_since(t0) / 1000);
+}
+
+/// Playback in time: 24, 50 and 60 fps through the window, first loop and the
+/// loops after it, from the page cache and (4K at 1/1 and 1/4) from disk; and
+/// the resident memory with a 1 GB cache on a sequence larger than that.
+int timed_cases(ProbeApplication& app, Window& win, MainWindow& main, const std::string& dir,
+                const std::string& sizes, const std::string& shifts, bool only_off,
+                const std::string& tsv_path) {
+    struct Seq {
+        const char* name;
+        const char* stem;
+        int width, height, frames;
+    };
+    const Seq seqs[] = {{"4K", "timed_uhd", 3840, 2160, 24}, {"8K", "timed_fuhd", 7680, 4320, 12}};
+    const struct {
+        int id;
+        double rate;
+    } rates[] = {{kCmdRate24, 24}, {kCmdRate50, 50}, {kCmdRate60, 60}};
+    const char* size_names[] = {"1/1", "1/2", "1/4", "1/8"};
+    std::FILE* tsv = tsv_path.empty() ? nullptr : std::fopen(tsv_path.c_str(), "w");
+    if (tsv)
+        std::fprintf(tsv,
+                     "source\tframe\tsize\tconvert\trate\tphase\tfps_over_rate\tdropped\t"
+                     "window_dropped\tmedian_ms\tp99_ms\tfloor_fps\tpeak_rss_mb\tcached_share\n");
+    std::printf("%-6s %-5s %-4s %-4s %5s %-6s %8s %7s %7s %9s %8s %9s %7s\n", "source", "frame",
+                "size", "conv", "rate", "loop", "fps/rate", "dropped", "window", "median ms",
+                "p99 ms", "floor fps", "cached");
+    auto print = [&](const char* source, const Seq& s, int shift, int convert, double rate,
+                     const char* phase, const Phase& p, const TimedResult& r, double floor_fps) {
+        // Of the frames the run showed, the share taken from the cache.
+        const double cached = r.hits + r.misses > 0 ? static_cast<double>(r.hits) /
+                                                          static_cast<double>(r.hits + r.misses)
+                                                    : 0;
+        std::printf("%-6s %-5s %-4s %-4s %5.0f %-6s %8.3f %7lld %7lld %9.2f %8.2f %9.1f %7.2f\n",
+                    source, s.name, size_names[shift], convert ? "on" : "off", rate, phase,
+                    p.fps / rate, p.dropped, r.window_dropped, p.median_ms, p.p99_ms, floor_fps,
+                    cached);
+        if (tsv)
+            std::fprintf(
+                tsv, "%s\t%s\t%d\t%d\t%.3f\t%s\t%.4f\t%lld\t%lld\t%.3f\t%.3f\t%.2f\t%.1f\t%.3f\n",
+                source, s.name, shift, convert, rate, phase, p.fps / rate, p.dropped,
+                r.window_dropped, p.median_ms, p.p99_ms, floor_fps, r.peak_rss_mb, cached);
+        std::fflush(stdout);
+    };
+    for (const Seq& s : seqs) {
+        if (!has(sizes, s.name[0] == '4' ? "4k" : "8k")) continue;
+        if (prepare_sequence(dir, s.stem, s.width, s.height, s.frames, false) != 0) return 1;
+        std::vector<std::string> files;
+        for (int f = 0; f < s.frames; ++f) files.push_back(frame_file(dir, s.stem, f, s.frames));
+        for (int shift = 0; shift <= 3; ++shift) {
+            if (shifts.find(static_cast<char>('0' + shift)) == std::string::npos) continue;
+            const double floor = read_floor_fps(files, s.width, s.height, shift);
+            for (int convert = 0; convert < (only_off ? 1 : 2); ++convert)
+                for (const auto& rate : rates) {
+                    const TimedResult r = timed_run(app, win, main, files, shift, convert, rate.id,
+                                                    false, 3, 6 + 3.0 * s.frames / rate.rate * 3);
+                    print("cache", s, shift, convert, rate.rate, "first", r.first, r, floor);
+                    print("cache", s, shift, convert, rate.rate, "later", r.later, r, floor);
+                }
+        }
+        if (s.width == 3840) {
+            // From disk: the first loop only, beside what the disk gives.
+            for (int shift : {0, 2}) {
+                const double floor = disk_floor_fps(files);
+                for (const auto& rate : rates) {
+                    const TimedResult r = timed_run(app, win, main, files, shift, 0, rate.id, true,
+                                                    1, 6 + 2.0 * s.frames / rate.rate);
+                    print("disk", s, shift, 0, rate.rate, "first", r.first, r, floor);
+                }
+            }
+        }
+        if (s.width == 7680) {
+            // A 1 GB cache on a sequence of 1.6 GB at 1/1: the resident size
+            // may not grow past the budget by more than a tenth.
+            playback_shutdown(win);
+            win.playback.cache = cache_create(
+                std::uint64_t{1} << 30, cache_worker_count(processor_count()), &win.viewer.tables);
+            win.playback.cached_opens = ~std::uint64_t{0};
+            const TimedResult r = timed_run(app, win, main, files, 0, 0, kCmdRate24, false, 3, 30);
+            print("1GB", s, 0, 0, 24, "first", r.first, r, 0);
+            print("1GB", s, 0, 0, 24, "later", r.later, r, 0);
+            std::printf(
+                "1 GB cache on 8K 1/1 (%d frames, %.1f GB decoded): resident size grew by "
+                "at most %.0f MB (budget 1024 MB)\n",
+                s.frames, s.frames * 7680.0 * 4320 * 4 / 1e9, r.peak_rss_mb);
+        }
+    }
+    if (tsv) std::fclose(tsv);
+    return 0;
+}
+
 bool has(const std::string& list, const char* item) {
     return list.find(item) != std::string::npos;
 }
@@ -282,6 +547,8 @@ int main(int argc, char** argv) {
                 copy_tsv_path;
     bool only_off = false;
     bool copy_only = false;
+    bool timed = false;
+    std::string timed_tsv;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--seconds") seconds = std::atof(argv[i + 1]);
@@ -293,6 +560,8 @@ int main(int argc, char** argv) {
         if (a == "--copy-only") copy_only = std::atoi(argv[i + 1]) != 0;
         if (a == "--tsv") tsv_path = argv[i + 1];
         if (a == "--copy-tsv") copy_tsv_path = argv[i + 1];
+        if (a == "--timed") timed = std::atoi(argv[i + 1]) != 0;
+        if (a == "--timed-tsv") timed_tsv = argv[i + 1];
     }
     struct Sequence {
         const char* name;
@@ -321,7 +590,9 @@ int main(int argc, char** argv) {
     static Window win;
     install_error_boxes(win);
     const std::string first = dir + "/uhd_0.dpx";
-    if (window_startup(win, first.c_str()) != 0) return 1;
+    // As the program starts: the default cache (half the memory available).
+    CommandLine options;
+    if (window_startup(win, first.c_str(), &options) != 0) return 1;
     MainWindow main(win);
     app.timer = &main.timer();
     app.picture = main.picture();
@@ -344,6 +615,11 @@ int main(int argc, char** argv) {
             "largest pictures are painted only in part (offscreen: use a configfile\n"
             "with a larger screen, as scripts/perf-report.sh does)\n\n",
             screen.width(), screen.height());
+    if (timed) {
+        const int code = timed_cases(app, win, main, dir, sizes, shifts, only_off, timed_tsv);
+        window_shutdown(win);
+        return code;
+    }
     std::FILE* copy_tsv = copy_tsv_path.empty() ? nullptr : std::fopen(copy_tsv_path.c_str(), "w");
     if (copy_tsv) std::fprintf(copy_tsv, "width\theight\tvariant\tmedian_ms\tmin_ms\n");
     compare_copies(7680, 4320, copy_tsv);

@@ -41,7 +41,7 @@ std::size_t address_space_bytes() {
 // The front end of the memory test: it counts what the window logic asks for.
 struct CountingFront {
     Window* win = nullptr;
-    bool checked[300] = {};
+    bool checked[1000] = {};
     std::vector<std::string> errors;
 };
 

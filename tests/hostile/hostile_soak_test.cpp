@@ -30,7 +30,7 @@ std::size_t rss_bytes() {
 #if defined(KARVELIN_HAVE_UI)
 struct SoakFront {
     Window* win = nullptr;
-    bool checked[300] = {};
+    bool checked[1000] = {};
     bool timer = false;
     int fit_width = 0, fit_height = 0;
     long repaints = 0;

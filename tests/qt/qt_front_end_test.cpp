@@ -72,8 +72,8 @@ class QtFrontEndTest : public QObject {
         const QList<QAction*> menus = f.main->menuBar()->actions();
         QStringList titles;
         for (QAction* m : menus) titles << m->text();
-        QCOMPARE(titles, (QStringList{"File(&F)", "Size(&S)", "Color(&C)", "Compare", "View(&V)",
-                                      "Help(&H)"}));
+        QCOMPARE(titles, (QStringList{"File(&F)", "Size(&S)", "Color(&C)", "Playback", "Compare",
+                                      "View(&V)", "Help(&H)"}));
 
         QStringList items;
         for (QAction* m : menus) {
@@ -99,6 +99,21 @@ class QtFrontEndTest : public QObject {
                                      "103 Convert to BT.709(&C)",
                                      "110 Gamut Warning",
                                      "111 Range Warning",
+                                     "301 Tick 16 ms",
+                                     "302 23.976",
+                                     "303 24",
+                                     "304 25",
+                                     "305 29.97",
+                                     "306 30",
+                                     "307 48",
+                                     "308 50",
+                                     "309 59.94",
+                                     "310 60",
+                                     "311 120",
+                                     "312 From File *",
+                                     "-",
+                                     "320 Real Time *",
+                                     "321 Every Frame",
                                      "401 Show A",
                                      "402 Show B",
                                      "403 Toggle A/B",
@@ -293,6 +308,40 @@ class QtFrontEndTest : public QObject {
         QCOMPARE(shot.pixel(40, 5), expected(0, 1));
         // Outside the picture is gray.
         if (shot.width() > 70) QCOMPARE(shot.pixel(70, 5), qRgb(128, 128, 128));
+    }
+
+    void playback_menu_one_shot_timer_and_timeline() {
+        QVERIFY(write_quadrant_sequence(dir_.path().toStdString(), "line", 4, 256, 128) == 0);
+        Fixture f(QFile::encodeName(dir_.filePath("line_0.dpx")));
+        f.main->action(kCmdRate50)->trigger();
+        for (int id = kCmdRateTick; id <= kCmdRateFromFile; ++id)
+            QCOMPARE(f.main->action(id)->isChecked(), id == kCmdRate50);
+        QCOMPARE(f.main->status()->part_text(3), QStringLiteral("50 fps"));
+        f.main->action(kCmdEveryFrame)->trigger();
+        QVERIFY(f.main->action(kCmdEveryFrame)->isChecked());
+        QVERIFY(!f.main->action(kCmdRealTime)->isChecked());
+
+        // One shot at a time, armed again after every tick while playing.
+        QTest::keyClick(f.main, Qt::Key_Right);
+        QVERIFY(f.main->timer().isSingleShot());
+        QVERIFY(f.main->timer().isActive());
+        QVERIFY(f.main->timer().interval() <= 20);
+        QTRY_COMPARE(f.main->status()->part_text(1), QStringLiteral("Frame: 2/4"));
+        QVERIFY(f.main->timer().isActive());
+        const QString playing = f.main->status()->part_text(3);
+        QVERIFY2(playing.contains(QStringLiteral("/50 fps, ")) && playing.endsWith(" dropped"),
+                 qPrintable(playing));
+
+        // A click on the strip: paused at the frame under the mouse.
+        TimelineWidget* strip = f.main->timeline();
+        QCOMPARE(strip->device_width(), f.main->picture_device_size().width());
+        QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() * 7 / 8, 4));
+        QVERIFY(!f.main->timer().isActive());
+        QCOMPARE(f.main->status()->part_text(1), QStringLiteral("Frame: 3/4"));
+        QCOMPARE(f.main->status()->part_text(2), QStringLiteral("Step: 0"));
+        QImage shot = f.main->picture()->grab().toImage();
+        QCOMPARE(shot.pixel(2, 2), expected(3, 0));
+        QCOMPARE(f.main->status()->part_text(3), QStringLiteral("50 fps"));
     }
 
     void drop_opens_the_first_local_file() {

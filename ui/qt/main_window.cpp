@@ -1,6 +1,7 @@
 #include "ui/qt/main_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -15,16 +16,20 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "ui/playback_logic.h"
 #include "ui/qt/about_dialog.h"
 #include "ui/qt/picture_widget.h"
 #include "ui/qt/qt_support.h"
 #include "ui/qt/signal_windows.h"
 #include "ui/qt/status_bar.h"
+#include "ui/qt/timeline_widget.h"
 
 namespace {
 
@@ -59,14 +64,29 @@ MainWindow::MainWindow(Window& win) : win_(win) {
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
     build_menus();
-    picture_ = new PictureWidget(win_, this);
-    setCentralWidget(picture_);
+    // The picture above the timeline strip; fit_picture counts the strip in
+    // the frame around the picture, as it does the menu and status bars.
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    picture_ = new PictureWidget(win_, central);
+    timeline_ = new TimelineWidget(win_, central);
+    column->addWidget(picture_, 1);
+    column->addWidget(timeline_, 0);
+    setCentralWidget(central);
     status_ = new PartStatusBar(this);
     setStatusBar(status_);
 
     timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setSingleShot(true);
     timer_.setInterval(kTimerMs);
-    connect(&timer_, &QTimer::timeout, this, [this] { window_tick(win_); });
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        window_tick(win_);
+        // Still playing (the tick may have run into a box that paused): the
+        // next frame's time.
+        if (win_.timer_running) arm_timer();
+    });
     scopes_poll_.setSingleShot(true);
     scopes_poll_.setTimerType(Qt::PreciseTimer);
     connect(&scopes_poll_, &QTimer::timeout, this, [this] { window_scopes_poll(win_); });
@@ -139,6 +159,21 @@ void MainWindow::build_menus() {
     add_menu("Color(&C)", {{kCmdConvert, "Convert to BT.709(&C)"},
                            {kCmdGamutWarning, "Gamut Warning"},
                            {kCmdRangeWarning, "Range Warning"}});
+    add_menu("Playback", {{kCmdRateTick, "Tick 16 ms"},
+                          {kCmdRate23976, "23.976"},
+                          {kCmdRate24, "24"},
+                          {kCmdRate25, "25"},
+                          {kCmdRate2997, "29.97"},
+                          {kCmdRate30, "30"},
+                          {kCmdRate48, "48"},
+                          {kCmdRate50, "50"},
+                          {kCmdRate5994, "59.94"},
+                          {kCmdRate60, "60"},
+                          {kCmdRate120, "120"},
+                          {kCmdRateFromFile, "From File"},
+                          {0, nullptr},
+                          {kCmdRealTime, "Real Time"},
+                          {kCmdEveryFrame, "Every Frame"}});
     add_menu("Compare", {{kCmdShowA, "Show A"},
                          {kCmdShowB, "Show B"},
                          {kCmdToggleAB, "Toggle A/B"},
@@ -190,6 +225,28 @@ void MainWindow::build_menus() {
         a->setCheckable(true);
         a->setChecked(id == kCmdSizeQuarter);
     }
+
+    // Two radio groups; the window logic sets the marks (none of the rates is
+    // checked when --rate names a rate the menu does not list).
+    auto* rates = new QActionGroup(this);
+    auto* modes = new QActionGroup(this);
+    for (QActionGroup* g : {rates, modes})
+        g->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    for (int id = kCmdRateTick; id <= kCmdRateFromFile; ++id) {
+        actions_[id]->setCheckable(true);
+        rates->addAction(actions_[id]);
+    }
+    for (int id : {kCmdRealTime, kCmdEveryFrame}) {
+        actions_[id]->setCheckable(true);
+        modes->addAction(actions_[id]);
+    }
+    actions_[kCmdRateTick]->setChecked(true);
+    actions_[kCmdRealTime]->setChecked(true);
+}
+
+void MainWindow::arm_timer() {
+    const std::int64_t delay_us = window_tick_delay_us(win_);
+    timer_.start(static_cast<int>(std::min<std::int64_t>((delay_us + 999) / 1000, INT_MAX)));
 }
 
 QAction* MainWindow::action(int id) const {
@@ -205,7 +262,7 @@ void MainWindow::install_front_end() {
     f.set_status = [](void* c, int part, const char* text) {
         main_of(c).status()->set_part(part, QString::fromLocal8Bit(text));
     };
-    f.start_timer = [](void* c) { main_of(c).timer().start(); };
+    f.start_timer = [](void* c) { main_of(c).arm_timer(); };
     f.stop_timer = [](void* c) { main_of(c).timer().stop(); };
     f.quit = [](void* c) {
         main_of(c).quit_requested = true;
@@ -272,6 +329,13 @@ QSize MainWindow::picture_device_size() const {
                  static_cast<int>(std::lround(picture_->height() * dpr)));
 }
 
+void MainWindow::settle_layouts() {
+    // The window's own layout places the central widget; the column in it
+    // places the picture and the strip only when it is activated too.
+    if (layout()) layout()->activate();
+    if (centralWidget() && centralWidget()->layout()) centralWidget()->layout()->activate();
+}
+
 void MainWindow::fit_picture(int width, int height) {
     const qreal dpr = devicePixelRatioF();
     // Logical size whose device size covers the display exactly (or by the
@@ -286,16 +350,21 @@ void MainWindow::fit_picture(int width, int height) {
     auto bounded = [&](QSize wanted) {
         return available.isEmpty() ? wanted : wanted.boundedTo(available.size() - frame);
     };
-    if (layout()) layout()->activate();
-    // The frame around the picture: menu bar above, status bar below.
-    resize(bounded(want + (size() - picture_->size())));
-    if (layout()) layout()->activate();
+    settle_layouts();
+    // The frame around the picture: menu bar above, the timeline strip and
+    // the status bar below. The strip's height is its own fixed one, whether
+    // or not the column has placed it yet.
+    auto around = [this] {
+        return size() - centralWidget()->size() + QSize(0, timeline_->height());
+    };
+    resize(bounded(want + around()));
+    settle_layouts();
     // A menu bar that wrapped at the new width changes the extra height; one more
     // pass settles it.
-    const QSize settled = bounded(want + (size() - picture_->size()));
+    const QSize settled = bounded(want + around());
     if (settled != size()) {
         resize(settled);
-        if (layout()) layout()->activate();
+        settle_layouts();
     }
     if (available.isEmpty()) return;
     const QRect outer = frameGeometry();
@@ -321,6 +390,8 @@ void MainWindow::show_scopes(bool shown) {
 
 void MainWindow::repaint_now() {
     picture_->repaint();
+    // The playhead and the cached frames follow at the next paint of the strip.
+    timeline_->update();
 }
 
 void MainWindow::open_dropped(const QString& local_path, bool compare) {

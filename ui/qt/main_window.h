@@ -15,6 +15,7 @@ class PartStatusBar;
 class PictureWidget;
 class QAction;
 class ScopesWindow;
+class TimelineWidget;
 
 /// The main window. Owns nothing of the viewer's state: `win` belongs to the
 /// caller, which runs window_startup before and window_shutdown after.
@@ -25,8 +26,13 @@ class MainWindow : public QMainWindow {
 
     Window& window_state() { return win_; }
     PictureWidget* picture() const { return picture_; }
+    /// The timeline strip under the picture.
+    TimelineWidget* timeline() const { return timeline_; }
     PartStatusBar* status() const { return status_; }
+    /// The one-shot playback timer, armed with window_tick_delay_us.
     QTimer& timer() { return timer_; }
+    /// Arms the playback timer for the next frame of the run.
+    void arm_timer();
     /// The menu action with command id `id`, or null.
     QAction* action(int id) const;
     /// The picture area's size in device pixels.
@@ -67,9 +73,12 @@ class MainWindow : public QMainWindow {
   private:
     void build_menus();
     void install_front_end();
+    /// Brings every widget's geometry up to date with the window's size.
+    void settle_layouts();
 
     Window& win_;
     PictureWidget* picture_ = nullptr;
+    TimelineWidget* timeline_ = nullptr;
     PartStatusBar* status_ = nullptr;
     QTimer timer_;
     QTimer scopes_poll_;

@@ -5,9 +5,11 @@
 // tests.
 #pragma once
 
+#include "ui/playback_logic.h"
 #include "ui/qt/about_dialog.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/picture_widget.h"
 #include "ui/qt/qt_support.h"
 #include "ui/qt/signal_windows.h"
 #include "ui/qt/status_bar.h"
+#include "ui/qt/timeline_widget.h"
