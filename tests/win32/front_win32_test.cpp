@@ -263,5 +263,14 @@ TEST(StatusBar, PartsEndAtWidthMinus250AndMinus110AndTheFarRight) {
     char text[64] = {};
     SendMessageA(bar, SB_GETTEXTA, 3, reinterpret_cast<LPARAM>(text));
     EXPECT_STREQ(text, "23.98/23.976 fps, 0 dropped");
+    // The text ends before the size grip.
+    RECT last{};
+    SendMessageA(bar, SB_GETRECT, 3, reinterpret_cast<LPARAM>(&last));
+    HDC dc = GetDC(bar);
+    SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(bar, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &extent);
+    ReleaseDC(bar, dc);
+    EXPECT_GE(last.right - last.left - GetSystemMetrics(SM_CXVSCROLL), extent.cx);
     DestroyWindow(parent);
 }

@@ -494,6 +494,9 @@ void layout_status_parts(HWND status, const char* info) {
         if (old) SelectObject(dc, old);
         ReleaseDC(status, dc);
         info_width = size.cx + 12;
+        // The size grip is drawn over the right end of the last part.
+        if (GetWindowLongA(status, GWL_STYLE) & SBARS_SIZEGRIP)
+            info_width += GetSystemMetrics(SM_CXVSCROLL);
     }
     int edges[kStatusParts];
     status_part_edges(w, info_width, edges);
