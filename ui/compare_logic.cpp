@@ -318,6 +318,8 @@ void move_offset(Window& win, int by) {
     }
     c.offset = offset;
     compare_after_load(win);
+    // B's partner changed under a held probe: its values are another frame's.
+    if (win.probing) window_probe(win, win.probe_x, win.probe_y);
     win.front.repaint(win.front.context);
 }
 

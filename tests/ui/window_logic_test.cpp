@@ -1062,8 +1062,14 @@ TEST_F(WindowCompare, BIsShownBesideAWithTheMetricsOfThePairOnScreen) {
     window_command(win, kCmdSignedDifference);
     EXPECT_EQ(shown_at(3, 3), (std::vector<int>{128 - 64, 128, 128 + 128 - 1}));
 
-    // The offset pairs A's frame n with B's n + 1: at A's last frame, no B.
+    // The offset pairs A's frame n with B's n + 1: at A's last frame, no B,
+    // and a probe held meanwhile loses B's values at once.
+    window_probe(win, 1, 0);
+    EXPECT_EQ(front.status[0].find(std::string("B R ") + kProbeNoValue), std::string::npos);
     window_command(win, kCmdOffsetLater);
+    EXPECT_NE(front.status[0].find(std::string("B R ") + kProbeNoValue), std::string::npos)
+        << front.status[0];
+    window_probe_end(win);
     EXPECT_EQ(front.status[3], "62.5 fps  Signed difference x1  Offset: +1");
     EXPECT_EQ(front.line, "A clip_002.dpx  B: no frame at offset +1 (B has 3 frames)");
     window_key(win, kKeyHome);
