@@ -1,6 +1,7 @@
 // The cache of decoded display frames and its decode workers.
 #include "core/frame_cache.h"
 
+#include <chrono>
 #include <climits>
 #include <condition_variable>
 #include <cstring>
@@ -30,7 +31,7 @@ struct Slot {
 };
 
 void* default_alloc(void*, std::size_t bytes) {
-    return heap_alloc_zeroed(bytes);
+    return heap_alloc_large(bytes);
 }
 
 }  // namespace
@@ -39,6 +40,8 @@ struct FrameCache {
     std::mutex mutex;
     std::condition_variable work;
     std::condition_variable idle;
+    /// Signalled whenever a worker ends a decode.
+    std::condition_variable done;
     std::vector<std::thread> threads;
     bool stopping = false;
     const ConversionTables* tables = nullptr;
@@ -208,6 +211,9 @@ int decode_job(const Job& job, const ConversionTables* tables, DecodeScratch& sc
     DecodeSettings settings;
     settings.shift = job.shift;
     settings.tables = job.convert ? tables : nullptr;
+    // The helper thread takes half the rows when it is free (the window, whose
+    // frames come from here, mostly is); when it is busy the worker goes alone.
+    settings.share_rows = true;
     PixelTarget target;
     target.pixels = job.pixels;
     target.width = job.width >> job.shift;
@@ -240,6 +246,9 @@ void changed(FrameCache& c) {
 }
 
 void worker_main(FrameCache* c) {
+    // Frames ahead are worth the processors the window does not want: its own
+    // reads and paints come first.
+    thread_give_way();
     DecodeScratch scratch;
     const bool have_scratch = alloc_scratch(scratch) == 0;
     std::unique_lock<std::mutex> lock(c->mutex);
@@ -272,6 +281,7 @@ void worker_main(FrameCache* c) {
         const int result = named == 0 ? decode_job(job, c->tables, scratch, record) : -1;
         lock.lock();
         --c->decoding;
+        c->done.notify_all();
         // The slot may have moved in the list (slots freed meanwhile), never
         // been reused: only this worker changes a decoding slot.
         for (Slot& s : c->slots) {
@@ -411,7 +421,8 @@ void cache_plan(FrameCache* cache, const std::int32_t* frames, int count) {
     }
 }
 
-int cache_take(FrameCache* cache, std::int32_t frame, FrameStore& store, char* path) {
+int cache_take(FrameCache* cache, std::int32_t frame, FrameStore& store, char* path,
+               std::int64_t wait_us) {
     if (!cache || !store.pixels || store.marks) return -1;
     std::unique_lock<std::mutex> lock(cache->mutex);
     FrameCache& c = *cache;
@@ -420,9 +431,18 @@ int cache_take(FrameCache* cache, std::int32_t frame, FrameStore& store, char* p
         (c.width >> c.shift) != display_width(store) ||
         (c.height >> c.shift) != display_height(store))
         return -1;
-    Slot* slot = nullptr;
-    for (Slot& s : c.slots)
-        if (s.state == kSlotReady && s.generation == c.generation && s.frame == frame) slot = &s;
+    // A worker already reading this frame has it sooner than a read of the
+    // window's own, which would only take the processors from it.
+    auto find = [&](SlotState state) -> Slot* {
+        for (Slot& s : c.slots)
+            if (s.state == state && s.generation == c.generation && s.frame == frame) return &s;
+        return nullptr;
+    };
+    const std::uint64_t generation = c.generation;
+    c.done.wait_for(lock, std::chrono::microseconds(wait_us > 0 ? wait_us : 0), [&] {
+        return c.stopping || c.generation != generation || !find(kSlotDecoding);
+    });
+    Slot* slot = c.generation == generation ? find(kSlotReady) : nullptr;
     if (!slot) return -1;
     const std::size_t display_bytes = static_cast<std::size_t>(display_width(store)) *
                                       static_cast<std::size_t>(display_height(store)) * 4;
@@ -471,6 +491,68 @@ void cache_display_written(FrameCache* cache) {
     if (!cache) return;
     std::lock_guard<std::mutex> lock(cache->mutex);
     cache->lent = Slot();
+}
+
+void cache_display_reading(FrameCache* cache, std::int32_t frame, FrameStore& store) {
+    if (!cache) return;
+    std::lock_guard<std::mutex> lock(cache->mutex);
+    FrameCache& c = *cache;
+    // The frame on screen goes to a slot while there is room for it, and the
+    // read goes into that slot's pixels, so that a run of frames the window
+    // reads itself stays cached too.
+    const Slot& on_screen = c.lent;
+    if (on_screen.pixels && on_screen.pixels == store.pixels &&
+        on_screen.generation == c.generation && on_screen.frame >= 0 && on_screen.frame < c.count &&
+        !frame_held(c, on_screen.frame) && !store.marks && c.open &&
+        c.width == store.source_width && c.height == store.source_height &&
+        c.shift == store.shift && c.convert == store.convert &&
+        (c.width >> c.shift) == display_width(store) &&
+        (c.height >> c.shift) == display_height(store)) {
+        // Only a slot already there: fresh memory costs its first writes, which
+        // the window's thread is not to pay.
+        int index = -1;
+        for (std::size_t i = 0; i < c.slots.size() && index < 0; ++i)
+            if (c.slots[i].state == kSlotEmpty && c.slots[i].bytes == c.frame_bytes)
+                index = static_cast<int>(i);
+        if (index >= 0) {
+            Slot& slot = c.slots[static_cast<std::size_t>(index)];
+            std::uint8_t* pixels = slot.pixels;
+            const std::size_t bytes = slot.bytes;
+            slot = on_screen;
+            slot.bytes = bytes;
+            slot.state = kSlotReady;
+            store.pixels = pixels;
+        }
+    }
+    c.lent = Slot();
+    char name[kPathMax];
+    if (!c.open || frame < 0 || frame >= c.count || path_of(c, frame, name) != 0) return;
+    // Stamped before the read, as a worker stamps before its own.
+    c.lent.files = stamp_files(c.format, name, c.width, c.height, c.lent.stamps, nullptr);
+    if (c.lent.files == 0) return;
+    c.lent.frame = frame;
+    c.lent.generation = c.generation;
+}
+
+void cache_display_read(FrameCache* cache, const FrameStore& store, bool read) {
+    if (!cache) return;
+    std::lock_guard<std::mutex> lock(cache->mutex);
+    FrameCache& c = *cache;
+    // Only a frame read whole at the cache's size and conversion, unmarked.
+    const bool usable = read && c.lent.frame >= 0 && c.lent.generation == c.generation && c.open &&
+                        store.pixels && !store.marks && c.width == store.source_width &&
+                        c.height == store.source_height && c.shift == store.shift &&
+                        c.convert == store.convert &&
+                        (c.width >> c.shift) == display_width(store) &&
+                        (c.height >> c.shift) == display_height(store);
+    if (!usable) {
+        c.lent = Slot();
+        return;
+    }
+    c.lent.pixels = store.pixels;
+    c.lent.bytes = c.frame_bytes;
+    c.lent.timecode = store.timecode;
+    c.lent.row_stride = store.row_stride;
 }
 
 void cache_ready_frames(FrameCache* cache, std::vector<std::uint8_t>& ready) {

@@ -57,15 +57,26 @@ void cache_plan(FrameCache* cache, const std::int32_t* frames, int count);
 /// swaps the slot's pixels with the store's, sets the timecode and row stride
 /// the read would have set, and writes the path of the last file the frame was
 /// read from to `path` (kPathMax bytes). Returns 0, or -1 when the frame must be
-/// read as usual (a stale frame is dropped from its slot). The frame stays
-/// cached until evicted (see cache_display_written).
-int cache_take(FrameCache* cache, std::int32_t frame, FrameStore& store, char* path);
+/// read as usual (a stale frame is dropped from its slot). A worker in the
+/// middle of reading the frame is waited for, `wait_us` at most. The frame stays cached until
+/// evicted (see cache_display_written).
+int cache_take(FrameCache* cache, std::int32_t frame, FrameStore& store, char* path,
+               std::int64_t wait_us = 0);
 
 /// The display's pixels were written by something else than cache_take (a
 /// read, a black picture): the frame a take put there is no longer in them.
 /// Until then each take keeps the frame shown before it cached, in the slot
 /// the taken frame leaves.
 void cache_display_written(FrameCache* cache);
+
+/// Before the window reads frame `frame` into the display itself (the cache
+/// did not have it): the frame the display holds, when the cache knows it, is
+/// moved to a free slot (the store gets that slot's pixels to read into, of
+/// the same size); the files of `frame` are stamped, so that after a successful read
+/// (cache_display_read with `read` true, the store as the read left it) the
+/// next take keeps that frame cached like one it gave.
+void cache_display_reading(FrameCache* cache, std::int32_t frame, FrameStore& store);
+void cache_display_read(FrameCache* cache, const FrameStore& store, bool read);
 
 /// Marks in `ready` (resized to the sequence's frame count) the frames that
 /// are decoded and waiting.

@@ -233,15 +233,24 @@ bool playback_take_cached(Window& win) {
         return false;
     }
     char path[kPathMax];
-    if (cache_take(p.cache, viewer.seq.current_frame, viewer.store, path) != 0) {
-        // The window reads the frame into the display itself.
-        cache_display_written(p.cache);
+    // A frame a worker is reading now is waited for while that costs less
+    // than half a frame's time; after that the window reads it itself.
+    const std::int64_t wait_us =
+        p.clock.running ? static_cast<std::int64_t>(5e5 / usable_rate(p.clock.rate)) : 0;
+    if (cache_take(p.cache, viewer.seq.current_frame, viewer.store, path, wait_us) != 0) {
+        // The window reads the frame into the display itself; the cache keeps
+        // it once the next frame takes the display's place.
+        cache_display_reading(p.cache, viewer.seq.current_frame, viewer.store);
         ++p.cache_misses;
         return false;
     }
     ++p.cache_hits;
     std::memcpy(viewer.seq.current_path, path, std::strlen(path) + 1);
     return true;
+}
+
+void playback_frame_read(Window& win, bool read) {
+    cache_display_read(win.playback.cache, win.viewer.store, read);
 }
 
 void playback_after_show(Window& win) {

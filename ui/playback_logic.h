@@ -85,6 +85,10 @@ std::int64_t playback_tick(Window& win);
 /// would). Returns true when it did.
 bool playback_take_cached(Window& win);
 
+/// After the window read the current frame itself (playback_take_cached was
+/// false): `read` when it was read whole.
+void playback_frame_read(Window& win, bool read);
+
 /// After a frame was shown or the sequence, the size or the conversion
 /// changed: a cache that holds frames of another sequence, size or
 /// conversion is emptied, the rate follows a new sequence's header, and while

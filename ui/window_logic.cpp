@@ -127,8 +127,9 @@ bool load_and_show(Window& win) {
     bool changed = false;
     ReadFailure why = kReadOk;
     // A frame decoded ahead is taken as it is; anything else is read now.
-    const int result =
-        playback_take_cached(win) ? 0 : load_frame_checked(win.viewer, &changed, &why);
+    const bool cached = playback_take_cached(win);
+    const int result = cached ? 0 : load_frame_checked(win.viewer, &changed, &why);
+    if (!cached) playback_frame_read(win, result == 0 && !changed);
     // Settled first: the box a lost display raises paints this frame's state.
     const bool shown = settle_load(win, result, why);
     signal_frame_loaded(win, shown);

@@ -411,6 +411,16 @@ TimedResult timed_run(ProbeApplication& app, Window& win, MainWindow& main,
     r.misses = win.playback.cache_misses;
     app.record = false;
     window_key(win, ' ');
+    if (std::getenv("KARVELIN_BENCH_DUMP")) {
+        std::vector<std::uint8_t> ready;
+        cache_ready_frames(win.playback.cache, ready);
+        int n = 0;
+        for (std::uint8_t x : ready) n += x;
+        std::fprintf(stderr, "budget %.0f MB held %.0f MB ready %d of %zu hits %lld misses %lld\n",
+                     cache_budget(win.playback.cache) / 1e6, cache_held(win.playback.cache) / 1e6, n,
+                     ready.size(), static_cast<long long>(win.playback.cache_hits),
+                     static_cast<long long>(win.playback.cache_misses));
+    }
     if (std::getenv("KARVELIN_BENCH_DUMP"))
         for (const auto& [ns, frame] : app.presented)
             std::fprintf(stderr, "%.2f %d\n",

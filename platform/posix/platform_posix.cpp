@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -143,6 +144,20 @@ int path_char_length(const char*, int) {
 
 void* heap_alloc_zeroed(std::size_t size) {
     return std::calloc(size ? size : 1, 1);
+}
+
+void* heap_alloc_large(std::size_t size) {
+    void* block = std::calloc(size ? size : 1, 1);
+    // A block this large is a mapping of its own, still untouched: the whole
+    // 2 MB pages inside it can be backed by large pages before the first write.
+    constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (start + kLarge - 1) & ~(kLarge - 1);
+    const std::uintptr_t end = (start + size) & ~(kLarge - 1);
+#if defined(MADV_HUGEPAGE)
+    if (block && end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+#endif
+    return block;
 }
 
 void heap_free(void* block) {

@@ -152,6 +152,11 @@ void* heap_alloc_zeroed(std::size_t size) {
     return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size ? size : 1);
 }
 
+void* heap_alloc_large(std::size_t size) {
+    // Large pages need a privilege a viewer does not have: plain heap memory.
+    return heap_alloc_zeroed(size);
+}
+
 void heap_free(void* block) {
     if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
 }
