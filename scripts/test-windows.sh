@@ -46,13 +46,13 @@ dlls=$(i686-w64-mingw32-objdump -p "$exe32" | sed -n 's/^\s*DLL Name: //p' | tr 
 echo "imports: $(echo $dlls)"
 for dll in $dlls; do
     case "$dll" in
-        kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|comdlg32.dll|shell32.dll|advapi32.dll|msvcrt.dll|api-ms-win-*) ;;
+        kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|comdlg32.dll|shell32.dll|advapi32.dll|msvcrt.dll|winmm.dll|api-ms-win-*) ;;
         *) echo "depends on a non-system DLL: $dll" >&2; exit 1 ;;
     esac
 done
 rc=$(i686-w64-mingw32-windres -i "$exe32" -O rc)
 for want in '"MAINMENU" MENU' 'MENUITEM "Convert to BT.709(&C)", 103' 'MENUITEM "1/4 Size(&Q)", 203, CHECKED' \
-            'MENUITEM "Go to Frame...\tCtrl+G", 104' '"MAINACCEL" ACCELERATORS' '71, 104, VIRTKEY, CONTROL' \
+            'MENUITEM "Go to Frame...\tCtrl+G", 104' 'MENUITEM "Tick 16 ms", 301, CHECKED' 'MENUITEM "Every Frame", 321' '"MAINACCEL" ACCELERATORS' '71, 104, VIRTKEY, CONTROL' \
             '"GOTODLG" DIALOGEX' 'CAPTION "Go to Frame"' 'EDITTEXT 1002,' \
             '"ABOUTDLG" DIALOGEX 0, 0, 150, 120' 'CAPTION "About"' 'FONT 10, "Arial"' \
             'PUSHBUTTON "OK", 1, 55, 102, 40, 14' 'RT_GROUP_ICON' 'RT_MANIFEST' 'asInvoker'; do

@@ -67,14 +67,19 @@ TEST(CommandLine, APathThatDoesNotFitIsRefusedWhole) {
     EXPECT_EQ(result, -1);
 }
 
-TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheQuarterSizeChecked) {
+TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheDefaultsChecked) {
     HMENU menu = LoadMenuA(GetModuleHandleA(nullptr), "MAINMENU");
     ASSERT_NE(menu, nullptr);
-    // File, Size, Color, Compare, View, Help.
-    const int menus = GetMenuItemCount(menu);
-    ASSERT_EQ(menus, 6);
+    std::vector<std::string> names;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        char name[32] = {};
+        GetMenuStringA(menu, static_cast<UINT>(i), name, sizeof name, MF_BYPOSITION);
+        names.push_back(name);
+    }
+    ASSERT_EQ(names, (std::vector<std::string>{"File(&F)", "Size(&S)", "Color(&C)", "Playback(&P)",
+                                               "Compare", "View(&V)", "Help(&H)"}));
     std::vector<int> ids;
-    for (int i = 0; i < menus; ++i) {
+    for (int i = 0; i < static_cast<int>(names.size()); ++i) {
         HMENU sub = GetSubMenu(menu, i);
         ASSERT_NE(sub, nullptr);
         for (int j = 0; j < GetMenuItemCount(sub); ++j)
@@ -95,6 +100,21 @@ TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheQuarterSizeChecked) {
                                      kCmdConvert,
                                      kCmdGamutWarning,
                                      kCmdRangeWarning,
+                                     kCmdRateTick,
+                                     kCmdRate23976,
+                                     kCmdRate24,
+                                     kCmdRate25,
+                                     kCmdRate2997,
+                                     kCmdRate30,
+                                     kCmdRate48,
+                                     kCmdRate50,
+                                     kCmdRate5994,
+                                     kCmdRate60,
+                                     kCmdRate120,
+                                     kCmdRateFromFile,
+                                     0,
+                                     kCmdRealTime,
+                                     kCmdEveryFrame,
                                      kCmdShowA,
                                      kCmdShowB,
                                      kCmdToggleAB,
@@ -149,11 +169,13 @@ TEST(Resources, MenuIdsAreTheWindowLogicsCommandsWithTheQuarterSizeChecked) {
                                                               {kCmdOffsetEarlier, VK_OEM_4},
                                                               {kCmdOffsetZero, '0'}}));
     DestroyAcceleratorTable(shortcuts);
-    for (int id : {kCmdSizeOriginal, kCmdSizeHalf, kCmdSizeQuarter, kCmdSizeEighth, kCmdConvert,
-                   kCmdGamutWarning, kCmdRangeWarning, kCmdScopes})
+    // One item checked in each group: 1/4 Size, the 16 ms tick and real time.
+    for (int id : ids) {
+        if (id == 0) continue;
         EXPECT_EQ((GetMenuState(menu, static_cast<UINT>(id), MF_BYCOMMAND) & MF_CHECKED) != 0,
-                  id == kCmdSizeQuarter)
+                  id == kCmdSizeQuarter || id == kCmdRateTick || id == kCmdRealTime)
             << id;
+    }
     DestroyMenu(menu);
 }
 
@@ -241,5 +263,14 @@ TEST(StatusBar, PartsEndAtWidthMinus250AndMinus110AndTheFarRight) {
     char text[64] = {};
     SendMessageA(bar, SB_GETTEXTA, 3, reinterpret_cast<LPARAM>(text));
     EXPECT_STREQ(text, "23.98/23.976 fps, 0 dropped");
+    // The text ends before the size grip.
+    RECT last{};
+    SendMessageA(bar, SB_GETRECT, 3, reinterpret_cast<LPARAM>(&last));
+    HDC dc = GetDC(bar);
+    SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(bar, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &extent);
+    ReleaseDC(bar, dc);
+    EXPECT_GE(last.right - last.left - GetSystemMetrics(SM_CXVSCROLL), extent.cx);
     DestroyWindow(parent);
 }

@@ -113,7 +113,8 @@ fi
 fail() { echo "gui_smoke: FAIL: $*" >&2; status=1; }
 [ -f "$trace" ] || { fail "no trace written"; exit 1; }
 
-# The menu bar as loaded through the window class.
+# The menu bar as loaded through the window class, with the window logic's
+# marks (no --rate: the rate From File).
 expected_menu='menu File(&F)
 item 101 Open(&O)...
 item 104 Go to Frame...'$'\t''Ctrl+G
@@ -131,6 +132,22 @@ menu Color(&C)
 item 103 Convert to BT.709(&C)
 item 110 Gamut Warning
 item 111 Range Warning
+menu Playback(&P)
+item 301 Tick 16 ms
+item 302 23.976
+item 303 24
+item 304 25
+item 305 29.97
+item 306 30
+item 307 48
+item 308 50
+item 309 59.94
+item 310 60
+item 311 120
+item 312 From File [checked]
+item separator
+item 320 Real Time [checked]
+item 321 Every Frame
 menu Compare
 item 401 Show A'$'\t''A
 item 402 Show B'$'\t''B
@@ -150,17 +167,17 @@ menu View(&V)
 item 501 Scopes
 menu Help(&H)
 item 901 About(&A)...'
-[ "$(grep -E '^(menu|item) ' "$trace" | head -36)" = "$expected_menu" ] || fail "menu differs"
+[ "$(grep -E '^(menu|item) ' "$trace" | head -52)" = "$expected_menu" ] || fail "menu differs"
 
 # The quoted command-line path opens the chosen frame (1), not the first (0);
-# the client area is the picture plus the status bar.
+# the client area is the picture plus the timeline strip and the status bar.
 first=$(grep -m1 '^paint ' "$trace")
 bar=$(echo "$first" | sed -n 's/.* bar \([0-9]*\) .*/\1/p')
-[[ "$first" == "paint clip_0001.dpx|Frame: 1/3|Step: 0 client 480x$((270 + ${bar:-0})) bar $bar display 480x270 "* ]] ||
+[[ "$first" == "paint clip_0001.dpx|Frame: 1/3|Step: 0 client 480x$((270 + 12 + ${bar:-0})) bar $bar display 480x270 "* ]] ||
     fail "first paint: $first"
 [ "${bar:-0}" -gt 0 ] || fail "no status bar height"
-grep -q "^paint clip_0001.dpx|Frame: 1/3|Step: 0 client 960x$((540 + ${bar:-0})) bar $bar display 960x540 " "$trace" ||
-    fail "1/2 Size did not refit the window to 960x540 plus the status bar"
+grep -q "^paint clip_0001.dpx|Frame: 1/3|Step: 0 client 960x$((540 + 12 + ${bar:-0})) bar $bar display 960x540 " "$trace" ||
+    fail "1/2 Size did not refit the window to 960x540 plus the timeline and the status bar"
 grep -qx 'about 0' "$trace" || fail "the About box did not open and close"
 grep -qx 'open-dialog 0' "$trace" || fail "the Open dialog did not open and cancel"
 grep -q '|Step: +1 client 960x' "$trace" || fail "Right did not start playback"

@@ -90,10 +90,10 @@ struct MainWindow : ::testing::Test {
 
 }  // namespace
 
-TEST_F(MainWindow, StartsBlackAt960x540AboveTheStatusBar) {
+TEST_F(MainWindow, StartsBlackAt960x540AboveTheTimelineAndTheStatusBar) {
     EXPECT_GT(bar_height(), 0);
     EXPECT_EQ(client().cx, 960);
-    EXPECT_EQ(client().cy, 540 + bar_height());
+    EXPECT_EQ(client().cy, 540 + kTimelineHeight + bar_height());
     EXPECT_EQ(status(0), "");
     EXPECT_EQ(status(1), "Frame: 0/0");
     EXPECT_EQ(status(2), "Step: 0");
@@ -116,7 +116,7 @@ TEST_F(MainWindow, DropOpensTheFirstFileAndRefitsTheWindow) {
     EXPECT_EQ(status(0), "drop_02.dpx");
     EXPECT_EQ(status(1), "Frame: 1/3");
     EXPECT_EQ(client().cx, 320);
-    EXPECT_EQ(client().cy, 180 + bar_height());
+    EXPECT_EQ(client().cy, 180 + kTimelineHeight + bar_height());
 
     // The arrow keys set the step shown in part 2; another key pauses.
     SendMessageA(hwnd, WM_KEYDOWN, VK_RIGHT, 0);
@@ -132,7 +132,7 @@ TEST_F(MainWindow, DropOpensTheFirstFileAndRefitsTheWindow) {
     // 1/2 Size moves the check mark and refits the window.
     SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdSizeHalf, 0), 0);
     EXPECT_EQ(client().cx, 640);
-    EXPECT_EQ(client().cy, 360 + bar_height());
+    EXPECT_EQ(client().cy, 360 + kTimelineHeight + bar_height());
     EXPECT_TRUE(GetMenuState(app->menu, kCmdSizeHalf, MF_BYCOMMAND) & MF_CHECKED);
     EXPECT_FALSE(GetMenuState(app->menu, kCmdSizeQuarter, MF_BYCOMMAND) & MF_CHECKED);
 }
@@ -178,7 +178,7 @@ TEST_F(MainWindow, ACtrlDropComparesWithARowOfMetricsAboveTheStatusBar) {
     EXPECT_TRUE(GetMenuState(app->menu, kCmdWipe, MF_BYCOMMAND) & MF_CHECKED);
     EXPECT_TRUE(IsWindowVisible(app->line));
     EXPECT_EQ(client().cx, 320);
-    EXPECT_EQ(client().cy, 180 + 2 * bar_height());
+    EXPECT_EQ(client().cy, 180 + kTimelineHeight + 2 * bar_height());
     RECT line{}, bar{};
     GetWindowRect(app->line, &line);
     GetWindowRect(app->status, &bar);
@@ -189,7 +189,8 @@ TEST_F(MainWindow, ACtrlDropComparesWithARowOfMetricsAboveTheStatusBar) {
         Sleep(1);
     }
     EXPECT_STREQ(app->line_text, "A src_0.dpx  B enc_0.dpx  identical");
-    EXPECT_EQ(status(3), "Wipe at 160  Offset: +0  identical");
+    // After the paused rate in force, the 16 ms tick's.
+    EXPECT_EQ(status(3), "62.5 fps  Wipe at 160  Offset: +0  identical");
 
     SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdSideBySide, 0), 0);
     EXPECT_EQ(client().cx, 640);
@@ -197,7 +198,7 @@ TEST_F(MainWindow, ACtrlDropComparesWithARowOfMetricsAboveTheStatusBar) {
     EXPECT_FALSE(app->win.compare.active);
     EXPECT_FALSE(IsWindowVisible(app->line));
     EXPECT_EQ(client().cx, 320);
-    EXPECT_EQ(client().cy, 180 + bar_height());
+    EXPECT_EQ(client().cy, 180 + kTimelineHeight + bar_height());
     EXPECT_TRUE(GetMenuState(app->menu, kCmdToggleAB, MF_BYCOMMAND) & MF_GRAYED);
 }
 
@@ -321,7 +322,7 @@ TEST_F(MainWindow, APictureLargerThanTheWorkAreaIsPannedInsideIt) {
     EXPECT_LE(outer.bottom, work.bottom);
     const Window& win = app->win;
     EXPECT_EQ(win.view_width, client().cx);
-    EXPECT_EQ(win.view_height, client().cy - bar_height());
+    EXPECT_EQ(win.view_height, client().cy - kTimelineHeight - bar_height());
     ASSERT_LT(win.view_width, width);
 
     // Far right with Shift+wheel, far down with the wheel.
@@ -418,4 +419,87 @@ TEST_F(MainWindow, FrameInfoBoxAndScopesWindow) {
     SendMessageA(app->scopes, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindowVisible(app->scopes));
     EXPECT_FALSE(GetMenuState(app->menu, kCmdScopes, MF_BYCOMMAND) & MF_CHECKED);
+}
+
+// Playback runs on a one-shot timer that every tick arms again; a click on the
+// timeline under the picture pauses on the frame under it and a drag follows
+// (held beyond the window's edge, the last frame); a tick posted for an earlier
+// arming changes nothing.
+TEST_F(MainWindow, PlaybackTicksUntilTheTimelinePausesOnTheFrameUnderIt) {
+    constexpr int kFrames = 8;
+    const auto rgb = test_pattern(320, 180, 6);
+    for (int n = 0; n < kFrames; ++n)
+        ASSERT_EQ(
+            write_dpx_file(dir.file("play_" + std::to_string(n) + ".dpx"), 320, 180, rgb.data()),
+            0);
+    SendMessageA(hwnd, WM_DROPFILES, reinterpret_cast<WPARAM>(make_drop({dir.file("play_0.dpx")})),
+                 0);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdSizeOriginal, 0), 0);
+    ASSERT_EQ(status(1), "Frame: 0/8");
+    const int& frame = app->win.viewer.seq.current_frame;
+    MENUITEMINFOA item{};
+    item.cbSize = sizeof item;
+    item.fMask = MIIM_FTYPE;
+    ASSERT_TRUE(GetMenuItemInfoA(app->menu, kCmdRate24, FALSE, &item));
+    EXPECT_TRUE(item.fType & MFT_RADIOCHECK);
+    // The window logic's marks: no --rate, so From File (these frames give no
+    // rate); a rate chosen moves the mark and is the rate in force.
+    EXPECT_TRUE(GetMenuState(app->menu, kCmdRateFromFile, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(GetMenuState(app->menu, kCmdRateTick, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_TRUE(GetMenuState(app->menu, kCmdRealTime, MF_BYCOMMAND) & MF_CHECKED);
+    SendMessageA(hwnd, WM_COMMAND, MAKEWPARAM(kCmdRate120, 0), 0);
+    EXPECT_TRUE(GetMenuState(app->menu, kCmdRate120, MF_BYCOMMAND) & MF_CHECKED);
+    EXPECT_FALSE(GetMenuState(app->menu, kCmdRateFromFile, MF_BYCOMMAND) & MF_CHECKED);
+    InvalidateRect(hwnd, nullptr, FALSE);
+    UpdateWindow(hwnd);
+    EXPECT_EQ(status(3), "120 fps");
+
+    SendMessageA(hwnd, WM_KEYDOWN, VK_RIGHT, 0);
+    ASSERT_TRUE(app->ticking);
+    ASSERT_NE(app->tick_timer, nullptr);
+    // Only the timer's posted ticks move the frame: three moves need it armed
+    // again after each.
+    int moves = 0;
+    for (int i = 0, last = frame; i < 10000 && moves < 3; ++i) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        if (frame != last) ++moves;
+        last = frame;
+        Sleep(1);
+    }
+    EXPECT_EQ(moves, 3);
+    // A tick of an earlier arming is ignored; one of the current arming ticks
+    // and arms the timer again.
+    const unsigned serial = app->tick_serial;
+    const int at = frame;
+    SendMessageA(hwnd, kMsgTick, serial - 1, 0);
+    EXPECT_EQ(frame, at);
+    EXPECT_EQ(app->tick_serial, serial);
+    SendMessageA(hwnd, kMsgTick, serial, 0);
+    EXPECT_NE(app->tick_serial, serial);
+    EXPECT_NE(app->tick_timer, nullptr);
+
+    // The middle of frame k's share of the strip is under x = (2k + 1) W / 2N.
+    const int width = client().cx;
+    const int y = timeline_top(*app, client().cy) + kTimelineHeight / 2;
+    const auto x_of = [&](int k) { return (2 * k + 1) * width / (2 * kFrames); };
+    SendMessageA(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x_of(5), y));
+    EXPECT_EQ(status(1), "Frame: 5/8");
+    EXPECT_EQ(status(2), "Step: 0");
+    EXPECT_FALSE(app->ticking);
+    EXPECT_EQ(app->tick_timer, nullptr);
+    EXPECT_EQ(GetCapture(), hwnd);
+    SendMessageA(hwnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x_of(2), y - 100));
+    EXPECT_EQ(status(1), "Frame: 2/8");
+    SendMessageA(hwnd, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(width + 50, y));
+    EXPECT_EQ(status(1), "Frame: 7/8");
+    SendMessageA(hwnd, WM_LBUTTONUP, 0, MAKELPARAM(width + 50, y));
+    SendMessageA(hwnd, WM_MOUSEMOVE, 0, MAKELPARAM(x_of(0), y));
+    EXPECT_EQ(status(1), "Frame: 7/8");
+    // The last arming's tick, posted before the pause, steps nothing.
+    PostMessageA(hwnd, kMsgTick, app->tick_serial, 0);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    EXPECT_EQ(frame, 7);
+    EXPECT_TRUE(g_errors.empty());
 }

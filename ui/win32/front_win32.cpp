@@ -3,6 +3,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <mmsystem.h>
 #include <shellapi.h>
 #include <windowsx.h>
 
@@ -28,13 +29,14 @@ int status_height(const Win32App& app) {
 }
 
 /// Puts the second status row just above the status bar, as wide as the
-/// window, and tells the window logic how much room the picture has.
+/// window, and tells the window logic how much room the picture has above the
+/// timeline strip.
 void layout_below_picture(Win32App& app, int client_width, int client_height) {
     const int bar = status_height(app);
     const int line = compare_line_height(app);
     if (app.line != nullptr && line > 0)
         MoveWindow(app.line, 0, client_height - bar - line, client_width, line, TRUE);
-    window_view_resized(app.win, client_width, client_height - bar - line);
+    window_view_resized(app.win, client_width, timeline_top(app, client_height));
 }
 
 /// Sizes the window to `w` x `h` (frame included), no larger than the work
@@ -73,7 +75,7 @@ void fit_picture(void* context, int width, int height) {
     RECT outer{0, 0, width, height};
     AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, TRUE);
     const int w = outer.right - outer.left;
-    const int below = status_height(app) + compare_line_height(app);
+    const int below = kTimelineHeight + compare_line_height(app) + status_height(app);
     const int h = outer.bottom - outer.top + below;
     place_window(app, w, h);
     // A menu bar too wide for a narrow window wraps onto more rows than the
@@ -129,12 +131,64 @@ void wake(void* context) {
     PostMessageA(app_of(context).hwnd, kWakeMessage, 0, 0);
 }
 
+VOID CALLBACK tick_due(PVOID context, BOOLEAN) {
+    // On the timer queue's thread: nothing but a message for the window thread,
+    // which does the tick.
+    Win32App& app = app_of(context);
+    PostMessageA(app.hwnd, kMsgTick, app.tick_serial.load(), 0);
+}
+
+/// Cancels the armed timer. Waits for a callback under way, so that none posts
+/// after this returns; one already posted is told apart by its serial.
+void cancel_tick(Win32App& app) {
+    if (app.tick_timer == nullptr) return;
+    DeleteTimerQueueTimer(nullptr, app.tick_timer, INVALID_HANDLE_VALUE);
+    app.tick_timer = nullptr;
+}
+
+/// Arms the one-shot timer for when the window logic wants its next tick, and
+/// no sooner than `at_least_us`.
+void arm_tick(Win32App& app, std::int64_t at_least_us) {
+    cancel_tick(app);
+    ++app.tick_serial;
+    const std::int64_t us = std::max(window_tick_delay_us(app.win), at_least_us);
+    // At least a millisecond even when a frame is due already: the queue hands
+    // out posted messages before input, and a tick posted the moment the last
+    // one was handled would keep the keys that stop playback waiting.
+    const auto ms = static_cast<DWORD>(std::clamp<std::int64_t>((us + 999) / 1000, 1, 60000));
+    if (!CreateTimerQueueTimer(&app.tick_timer, nullptr, tick_due, &app, ms, 0,
+                               WT_EXECUTEINTIMERTHREAD | WT_EXECUTEONLYONCE))
+        app.tick_timer = nullptr;
+}
+
 void start_timer(void* context) {
-    SetTimer(app_of(context).hwnd, kTimerId, kTimerMs, nullptr);
+    Win32App& app = app_of(context);
+    // Timer queue timers keep the system's timer resolution, 15.6 ms unless
+    // asked for finer; frames of 24 to 120 per second need about 1 ms.
+    if (!app.ticking) timeBeginPeriod(1);
+    app.ticking = true;
+    arm_tick(app, 0);
 }
 
 void stop_timer(void* context) {
-    KillTimer(app_of(context).hwnd, kTimerId);
+    Win32App& app = app_of(context);
+    cancel_tick(app);
+    ++app.tick_serial;
+    if (app.ticking) timeEndPeriod(1);
+    app.ticking = false;
+}
+
+/// A kMsgTick of the current arming: one tick, then the timer armed again while
+/// playback runs.
+void on_tick(Win32App& app) {
+    // Inside the modal loop of a box the window logic takes no tick; trying
+    // again at once would spin, so the next try waits one 16 ms tick.
+    const bool idle = app.win.busy == 0;
+    const unsigned serial = app.tick_serial.load();
+    window_tick(app.win);
+    // The tick may have stopped playback, or started it again (which armed it).
+    if (app.ticking && app.tick_serial.load() == serial)
+        arm_tick(app, idle ? 0 : std::int64_t{kTimerMs} * 1000);
 }
 
 void quit(void*) {
@@ -236,6 +290,43 @@ void error_box(void* context, const char* message, const char* caption) {
     MessageBoxA(nullptr, message, caption, MB_OK);
 }
 
+/// The timeline strip across the client area under the picture; dark where the
+/// window logic draws nothing.
+void paint_timeline(Win32App& app, HDC dc) {
+    RECT client{};
+    GetClientRect(app.hwnd, &client);
+    const int top = timeline_top(app, client.bottom);
+    if (client.right <= 0 || top < 0) return;
+    const ShownPicture strip = window_timeline_picture(app.win, client.right);
+    int rows = 0;
+    if (strip.pixels != nullptr && strip.width > 0 && strip.height > 0) {
+        rows = std::min(strip.height, kTimelineHeight);
+        BITMAPINFO bitmap{};
+        bitmap.bmiHeader.biSize = sizeof bitmap.bmiHeader;
+        bitmap.bmiHeader.biWidth = strip.width;
+        bitmap.bmiHeader.biHeight = strip.height;
+        bitmap.bmiHeader.biPlanes = 1;
+        bitmap.bmiHeader.biBitCount = 32;
+        bitmap.bmiHeader.biCompression = BI_RGB;
+        // Bottom-up: the strip's top `rows` lines start `rows` lines below the top.
+        SetDIBitsToDevice(dc, 0, top, static_cast<DWORD>(std::min<int>(strip.width, client.right)),
+                          static_cast<DWORD>(rows), 0, strip.height - rows, 0,
+                          static_cast<UINT>(strip.height), strip.pixels, &bitmap, DIB_RGB_COLORS);
+    }
+    if (rows < kTimelineHeight) {
+        const RECT rest{0, top + rows, client.right, top + kTimelineHeight};
+        HBRUSH dark = CreateSolidBrush(RGB(18, 18, 18));
+        FillRect(dc, &rest, dark);
+        DeleteObject(dark);
+    }
+}
+
+/// x on a timeline as wide as the client area, kept on it while a captured drag
+/// leaves the window.
+int timeline_x(int x, int width) {
+    return std::clamp(x, 0, std::max(0, width - 1));
+}
+
 void on_paint(Win32App& app) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(app.hwnd, &ps);
@@ -258,6 +349,7 @@ void on_paint(Win32App& app) {
         SetDIBitsToDevice(dc, 0, 0, static_cast<DWORD>(w), static_cast<DWORD>(h), win.pan_x,
                           dh - win.pan_y - h, 0, static_cast<UINT>(dh), shown.pixels,
                           reinterpret_cast<const BITMAPINFO*>(&bitmap), DIB_RGB_COLORS);
+    paint_timeline(app, dc);
     window_paint_status(app.win);
     EndPaint(app.hwnd, &ps);
     if (app.watch && app.watch->painted) app.watch->painted(app);
@@ -381,6 +473,10 @@ int compare_line_height(const Win32App& app) {
     return app.line != nullptr && app.line_text[0] != '\0' ? status_height(app) : 0;
 }
 
+int timeline_top(const Win32App& app, int client_height) {
+    return client_height - status_height(app) - compare_line_height(app) - kTimelineHeight;
+}
+
 void layout_status_parts(HWND status, const char* info) {
     RECT r{};
     GetClientRect(status, &r);
@@ -398,6 +494,9 @@ void layout_status_parts(HWND status, const char* info) {
         if (old) SelectObject(dc, old);
         ReleaseDC(status, dc);
         info_width = size.cx + 12;
+        // The size grip is drawn over the right end of the last part.
+        if (GetWindowLongA(status, GWL_STYLE) & SBARS_SIZEGRIP)
+            info_width += GetSystemMetrics(SM_CXVSCROLL);
     }
     int edges[kStatusParts];
     status_part_edges(w, info_width, edges);
@@ -425,6 +524,15 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
             create->hInstance, nullptr);
         if (app->line) SendMessageA(app->line, SB_SIMPLE, TRUE, 0);
         app->menu = GetMenu(hwnd);
+        // Each playback group is one choice of several: its mark is a bullet.
+        for (int id = kCmdRateTick; id <= kCmdEveryFrame; ++id) {
+            MENUITEMINFOA item{};
+            item.cbSize = sizeof item;
+            item.fMask = MIIM_FTYPE;
+            if (!GetMenuItemInfoA(app->menu, static_cast<UINT>(id), FALSE, &item)) continue;
+            item.fType |= MFT_RADIOCHECK;
+            SetMenuItemInfoA(app->menu, static_cast<UINT>(id), FALSE, &item);
+        }
         app->instance = create->hInstance;
         window_created(app->win);
         if (app->watch && app->watch->created) app->watch->created(*app);
@@ -433,6 +541,9 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
     if (app == nullptr) return DefWindowProcA(hwnd, msg, wparam, lparam);
     switch (msg) {
         case WM_DESTROY:
+            // No tick may come for a window that is gone, nor the finer timer
+            // resolution outlive playback.
+            stop_timer(app);
             PostQuitMessage(0);
             return 0;
         case WM_SIZE:
@@ -440,16 +551,32 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
             layout_status_parts(app->status, app->info_text);
             layout_below_picture(*app, LOWORD(lparam), HIWORD(lparam));
             return 0;
-        case WM_LBUTTONDOWN:
-            // Captured, so a drag that leaves the window still moves the picture.
+        case WM_LBUTTONDOWN: {
+            // Captured, so a drag that leaves the window still moves the picture
+            // or the playhead.
             SetCapture(hwnd);
+            RECT client{};
+            GetClientRect(hwnd, &client);
+            const int y = GET_Y_LPARAM(lparam);
+            const int top = timeline_top(*app, client.bottom);
+            if (y >= top && y < top + kTimelineHeight) {
+                app->scrubbing = true;
+                window_timeline_press(app->win, timeline_x(GET_X_LPARAM(lparam), client.right),
+                                      client.right);
+                return 0;
+            }
             app->drag_from = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
             app->dragging = true;
             window_press(app->win, GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam));
             return 0;
+        }
         case WM_MOUSEMOVE: {
             const POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
-            if (app->dragging) {
+            if (app->scrubbing) {
+                RECT client{};
+                GetClientRect(hwnd, &client);
+                window_timeline_drag(app->win, timeline_x(at.x, client.right), client.right);
+            } else if (app->dragging) {
                 const POINT from = app->drag_from;
                 app->drag_from = at;
                 window_drag(app->win, at.x - from.x, at.y - from.y);
@@ -459,6 +586,7 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
         }
         case WM_LBUTTONUP:
             app->dragging = false;
+            app->scrubbing = false;
             if ((wparam & MK_RBUTTON) == 0) ReleaseCapture();
             return 0;
         case WM_RBUTTONDOWN:
@@ -467,10 +595,11 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
             return 0;
         case WM_RBUTTONUP:
             window_probe_end(app->win);
-            if (!app->dragging) ReleaseCapture();
+            if (!app->dragging && !app->scrubbing) ReleaseCapture();
             return 0;
         case WM_CAPTURECHANGED:
             app->dragging = false;
+            app->scrubbing = false;
             window_probe_end(app->win);
             return 0;
         case WM_MOUSEWHEEL:
@@ -488,13 +617,14 @@ LRESULT CALLBACK main_window_proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lpa
             window_key(app->win, static_cast<int>(wparam));
             return 0;
         case WM_TIMER:
-            if (wparam == kScopesTimerId) {
-                // One shot: the window logic asks again when it wants to.
-                KillTimer(hwnd, kScopesTimerId);
-                window_scopes_poll(app->win);
-                return 0;
-            }
-            window_tick(app->win);
+            if (wparam != kScopesTimerId) return DefWindowProcA(hwnd, msg, wparam, lparam);
+            // One shot: the window logic asks again when it wants to.
+            KillTimer(hwnd, kScopesTimerId);
+            window_scopes_poll(app->win);
+            return 0;
+        case kMsgTick:
+            // One posted before a stop or a restart belongs to no run.
+            if (app->ticking && wparam == app->tick_serial.load()) on_tick(*app);
             return 0;
         case WM_DROPFILES:
             on_drop(*app, reinterpret_cast<HDROP>(wparam));

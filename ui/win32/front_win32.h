@@ -4,19 +4,25 @@
 
 #include <windows.h>
 
+#include <atomic>
+
+#include "ui/playback_logic.h"
 #include "ui/window_logic.h"
 
 /// Class name and title of the main window.
 constexpr const char* kWindowClass = "Karvelin";
 /// Control ids of the status bar and of the second status row (the comparison's).
 constexpr int kStatusBarId = 1;
-/// Class name of the scopes window, and the id of the timer of the window
-/// logic's scopes poll (the playback timer is kTimerId).
+/// Class name of the scopes window, and the id of the window timer of the window
+/// logic's scopes poll (playback runs on a timer queue timer, kMsgTick).
 constexpr const char* kScopesClass = "KarvelinScopes";
 constexpr UINT_PTR kScopesTimerId = 2;
 constexpr int kCompareLineId = 2;
 /// Posted by the comparison's metrics worker (FrontEnd::wake).
 constexpr unsigned kWakeMessage = WM_APP + 1;
+/// Posted by the playback timer's thread when the next frame is due; its
+/// wparam is the arming it belongs to (Win32App::tick_serial).
+constexpr unsigned kMsgTick = WM_APP + 2;
 
 struct Win32App;
 
@@ -51,6 +57,15 @@ struct Win32App {
     /// Where the left button last dragged the picture from (client coordinates).
     POINT drag_from{};
     bool dragging = false;
+    /// The left button went down on the timeline and is still held.
+    bool scrubbing = false;
+    /// The playback timer: a one-shot timer queue timer while armed, and whether
+    /// playback runs (timeBeginPeriod(1) is in force while it does).
+    HANDLE tick_timer = nullptr;
+    bool ticking = false;
+    /// Counts the armings; a kMsgTick posted for an earlier one (before a stop
+    /// or a restart) is ignored. Read by the timer's thread.
+    std::atomic<unsigned> tick_serial{0};
     /// The fourth status part's text, kept here: the part exists only while it
     /// has one.
     char info_text[512] = {};
@@ -124,3 +139,7 @@ void layout_status_parts(HWND status, const char* info);
 
 /// Height of the second status row: the status bar's while it shows, else 0.
 int compare_line_height(const Win32App& app);
+
+/// Top of the timeline strip in a client area `client_height` pixels high: it
+/// lies under the picture area, above the second status row and the status bar.
+int timeline_top(const Win32App& app, int client_height);

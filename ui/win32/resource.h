@@ -36,6 +36,23 @@
 #define IDM_OFFSET_EARLIER 413
 #define IDM_OFFSET_ZERO 414
 
+// The Playback menu: the rate (one of the first group) and whether late frames
+// are skipped to keep time or every frame is shown.
+#define IDM_RATE_TICK 301
+#define IDM_RATE_23976 302
+#define IDM_RATE_24 303
+#define IDM_RATE_25 304
+#define IDM_RATE_2997 305
+#define IDM_RATE_30 306
+#define IDM_RATE_48 307
+#define IDM_RATE_50 308
+#define IDM_RATE_5994 309
+#define IDM_RATE_60 310
+#define IDM_RATE_120 311
+#define IDM_RATE_FROM_FILE 312
+#define IDM_REAL_TIME 320
+#define IDM_EVERY_FRAME 321
+
 // The Go to Frame dialog and the keyboard shortcut of its menu item.
 #define IDC_GOTO_PROMPT 1001
 #define IDC_GOTO_FRAME 1002
