@@ -12,7 +12,7 @@
 //   karvelin-playback-bench [--seconds S] [--dir FOLDER] [--sequences smooth,grain]
 //                           [--sizes 4k,8k] [--only-off 1] [--copy-only 1]
 //                           [--shifts 0123] [--tsv FILE] [--copy-tsv FILE]
-//                           [--timed 1 [--timed-tsv FILE]]
+//                           [--timed 1 [--timed-tsv FILE] [--loops N]]
 //
 // With --timed 1 it plays in time instead: at 24, 50 and 60 fps chosen from the
 // Playback menu, 4K (24 frames) and 8K (12 frames) at every size, conversion
@@ -419,8 +419,8 @@ TimedResult timed_run(ProbeApplication& app, Window& win, MainWindow& main,
         int n = 0;
         for (std::uint8_t x : ready) n += x;
         std::fprintf(stderr, "budget %.0f MB held %.0f MB ready %d of %zu hits %lld misses %lld\n",
-                     cache_budget(win.playback.cache) / 1e6, cache_held(win.playback.cache) / 1e6, n,
-                     ready.size(), static_cast<long long>(win.playback.cache_hits),
+                     cache_budget(win.playback.cache) / 1e6, cache_held(win.playback.cache) / 1e6,
+                     n, ready.size(), static_cast<long long>(win.playback.cache_hits),
                      static_cast<long long>(win.playback.cache_misses));
     }
     if (std::getenv("KARVELIN_BENCH_DUMP"))
@@ -462,7 +462,7 @@ double read_floor_fps(const std::vector<std::string>& files, int width, int heig
 /// the resident memory with a 1 GB cache on a sequence larger than that.
 int timed_cases(ProbeApplication& app, Window& win, MainWindow& main, const std::string& dir,
                 const std::string& sizes, const std::string& shifts, bool only_off,
-                const std::string& tsv_path) {
+                const std::string& tsv_path, int loops) {
     struct Seq {
         const char* name;
         const char* stem;
@@ -509,8 +509,9 @@ int timed_cases(ProbeApplication& app, Window& win, MainWindow& main, const std:
             const double floor = read_floor_fps(files, s.width, s.height, shift);
             for (int convert = 0; convert < (only_off ? 1 : 2); ++convert)
                 for (const auto& rate : rates) {
-                    const TimedResult r = timed_run(app, win, main, files, shift, convert, rate.id,
-                                                    false, 3, 6 + 3.0 * s.frames / rate.rate * 3);
+                    const TimedResult r =
+                        timed_run(app, win, main, files, shift, convert, rate.id, false, loops,
+                                  6 + 3.0 * s.frames / rate.rate * loops);
                     print("cache", s, shift, convert, rate.rate, "first", r.first, r, floor);
                     print("cache", s, shift, convert, rate.rate, "later", r.later, r, floor);
                 }
@@ -561,6 +562,10 @@ int main(int argc, char** argv) {
     bool copy_only = false;
     bool timed = false;
     std::string timed_tsv;
+    // Loops of each timed run from the page cache: the first, then the later
+    // ones, which a short sequence may need several of to have every frame
+    // decoded ahead when the workers are slower than the rate.
+    int loops = 3;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--seconds") seconds = std::atof(argv[i + 1]);
@@ -574,6 +579,7 @@ int main(int argc, char** argv) {
         if (a == "--copy-tsv") copy_tsv_path = argv[i + 1];
         if (a == "--timed") timed = std::atoi(argv[i + 1]) != 0;
         if (a == "--timed-tsv") timed_tsv = argv[i + 1];
+        if (a == "--loops") loops = std::max(2, std::atoi(argv[i + 1]));
     }
     struct Sequence {
         const char* name;
@@ -628,7 +634,8 @@ int main(int argc, char** argv) {
             "with a larger screen, as scripts/perf-report.sh does)\n\n",
             screen.width(), screen.height());
     if (timed) {
-        const int code = timed_cases(app, win, main, dir, sizes, shifts, only_off, timed_tsv);
+        const int code =
+            timed_cases(app, win, main, dir, sizes, shifts, only_off, timed_tsv, loops);
         window_shutdown(win);
         return code;
     }
