@@ -31,9 +31,16 @@ CXX=clang++-14 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKARVEL
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
+    # Read whole first: grep -q leaving a pipe early would fail it under
+    # pipefail, and every target would be skipped without a word.
+    built=$(cmake --build "$build" --target help)
     for t in dpx planar pattern window; do
-        if cmake --build "$build" --target help | grep -q "fuzz_$t\$"; then targets+=("$t"); fi
+        if grep -q "fuzz_$t\$" <<<"$built"; then targets+=("$t"); fi
     done
+fi
+if [ ${#targets[@]} -eq 0 ]; then
+    echo "fuzz: no fuzz target was built in $build" >&2
+    exit 1
 fi
 
 # Longest input per target: a DPX needs its 780-byte header and some pixels; a
