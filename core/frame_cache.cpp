@@ -226,6 +226,15 @@ int decode_job(const Job& job, const ConversionTables* tables, DecodeScratch& sc
     return 0;
 }
 
+/// True when the display holds pictures of the cache's frames: the same
+/// source size, shift and conversion, unmarked, and a buffer of that size.
+bool fits_display(const FrameCache& c, const FrameStore& store) {
+    return c.open && store.pixels && !store.marks && c.width == store.source_width &&
+           c.height == store.source_height && c.shift == store.shift &&
+           c.convert == store.convert && (c.width >> c.shift) == display_width(store) &&
+           (c.height >> c.shift) == display_height(store);
+}
+
 void drop_from_plan(FrameCache& c, std::int32_t frame) {
     c.rank[static_cast<std::size_t>(frame)] = INT_MAX;
     for (std::size_t i = 0; i < c.plan.size(); ++i)
@@ -426,11 +435,7 @@ int cache_take(FrameCache* cache, std::int32_t frame, FrameStore& store, char* p
     if (!cache || !store.pixels || store.marks) return -1;
     std::unique_lock<std::mutex> lock(cache->mutex);
     FrameCache& c = *cache;
-    if (!c.open || frame < 0 || frame >= c.count || c.width != store.source_width ||
-        c.height != store.source_height || c.shift != store.shift || c.convert != store.convert ||
-        (c.width >> c.shift) != display_width(store) ||
-        (c.height >> c.shift) != display_height(store))
-        return -1;
+    if (!fits_display(c, store) || frame < 0 || frame >= c.count) return -1;
     // A worker already reading this frame has it sooner than a read of the
     // window's own, which would only take the processors from it.
     auto find = [&](SlotState state) -> Slot* {
@@ -503,11 +508,7 @@ void cache_display_reading(FrameCache* cache, std::int32_t frame, FrameStore& st
     const Slot& on_screen = c.lent;
     if (on_screen.pixels && on_screen.pixels == store.pixels &&
         on_screen.generation == c.generation && on_screen.frame >= 0 && on_screen.frame < c.count &&
-        !frame_held(c, on_screen.frame) && !store.marks && c.open &&
-        c.width == store.source_width && c.height == store.source_height &&
-        c.shift == store.shift && c.convert == store.convert &&
-        (c.width >> c.shift) == display_width(store) &&
-        (c.height >> c.shift) == display_height(store)) {
+        !frame_held(c, on_screen.frame) && fits_display(c, store)) {
         // Only a slot already there: fresh memory costs its first writes, which
         // the window's thread is not to pay.
         int index = -1;
@@ -539,12 +540,8 @@ void cache_display_read(FrameCache* cache, const FrameStore& store, bool read) {
     std::lock_guard<std::mutex> lock(cache->mutex);
     FrameCache& c = *cache;
     // Only a frame read whole at the cache's size and conversion, unmarked.
-    const bool usable = read && c.lent.frame >= 0 && c.lent.generation == c.generation && c.open &&
-                        store.pixels && !store.marks && c.width == store.source_width &&
-                        c.height == store.source_height && c.shift == store.shift &&
-                        c.convert == store.convert &&
-                        (c.width >> c.shift) == display_width(store) &&
-                        (c.height >> c.shift) == display_height(store);
+    const bool usable =
+        read && c.lent.frame >= 0 && c.lent.generation == c.generation && fits_display(c, store);
     if (!usable) {
         c.lent = Slot();
         return;

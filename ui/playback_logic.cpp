@@ -82,6 +82,13 @@ double header_rate_of_current(const Window& win) {
     return info.header.present ? header_frame_rate(info.header) : 0;
 }
 
+/// True when the cache was last given this very sequence and display.
+bool cache_follows(const PlaybackState& p, const FrameStore& store) {
+    return p.cached_opens == p.opens && p.cached_width == store.source_width &&
+           p.cached_height == store.source_height && p.cached_shift == store.shift &&
+           p.cached_convert == store.convert;
+}
+
 bool playing(const Window& win) {
     return win.timer_running && win.viewer.play.step != 0 && win.viewer.seq.frame_count > 0;
 }
@@ -226,9 +233,7 @@ bool playback_take_cached(Window& win) {
         return false;
     }
     // The cache must hold the frames of this very sequence and display.
-    if (p.cached_opens != p.opens || p.cached_width != viewer.store.source_width ||
-        p.cached_height != viewer.store.source_height || p.cached_shift != viewer.store.shift ||
-        p.cached_convert != viewer.store.convert) {
+    if (!cache_follows(p, viewer.store)) {
         cache_display_written(p.cache);
         return false;
     }
@@ -266,9 +271,7 @@ void playback_after_show(Window& win) {
         p.cached_opens = p.opens;
         return;
     }
-    if (new_sequence || p.cached_width != store.source_width ||
-        p.cached_height != store.source_height || p.cached_shift != store.shift ||
-        p.cached_convert != store.convert) {
+    if (!cache_follows(p, store)) {
         p.cached_opens = p.opens;
         p.cached_width = store.source_width;
         p.cached_height = store.source_height;
